@@ -1,0 +1,75 @@
+// CX264Encoder: the H.264 encoder behind CUcH264codec, on libx264.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+extern "C" {
+#include <x264.h>
+}
+
+#include "pictureconverter.h"
+#include "videokit/h264codec.h"
+
+class CX264Encoder final : public CUcH264codec {
+public:
+    CX264Encoder();
+    ~CX264Encoder() override;
+    CX264Encoder(const CX264Encoder&) = delete;
+    CX264Encoder& operator=(const CX264Encoder&) = delete;
+
+    const char* GetCodecName() override;
+    int Init(const UcH264EncodeParam* pParam) override;
+    int Uninit() override;
+    int GetParam(UcH264EncodeParam* pParam) override;
+    int SetBitRate(int nBitRate) override;
+    int Encode(const unsigned char* pPicture, int nLength, int nWidth, int nHeight,
+               unsigned char** ppOut, int* pOutLen, uint32_t* pTimestamp) override;
+    int ForceKeyFrame() override;
+    int GetDelayedFrames() override;
+    int Reserved8() override;
+    int Reserved9() override;
+    int Reserved10() override;
+    int Reserved11() override;
+    int Reserved12() override;
+    int Reserved13() override;
+    int Reserved14() override;
+    int Reserved15() override;
+    int GetAVCConfig(unsigned char** ppData, int* pLength) override;
+    int Flush(unsigned char** ppOut, int* pOutLen, uint32_t* pTimestamp) override;
+
+private:
+    struct EncoderDeleter {
+        void operator()(x264_t* p) const { x264_encoder_close(p); }
+    };
+    struct PictureDeleter {
+        void operator()(x264_picture_t* p) const;
+    };
+    struct PendingStamp {
+        int64_t pts;
+        uint32_t timestamp;
+    };
+
+    static int _ResolveParam(const UcH264EncodeParam& in, UcH264EncodeParam& out);
+    void _BuildX264Param(const UcH264EncodeParam& param, int csp);
+    void _ApplyRateControl(int nBitRate);
+    bool _BuildConfigRecord();
+    // Collects the frame's NAL units into m_vecFrame and returns its type.
+    int _TakeFrame(x264_nal_t* pNals, int nNals, const x264_picture_t& picOut,
+                   uint32_t* pTimestamp);
+    int _EncodeInto(x264_picture_t* pPicIn, unsigned char** ppOut, int* pOutLen,
+                    uint32_t* pTimestamp);
+
+    std::unique_ptr<x264_t, EncoderDeleter> m_pEncoder;
+    std::unique_ptr<x264_picture_t, PictureDeleter> m_pPicture;
+    x264_param_t m_x264Param{};
+    UcH264EncodeParam m_param{};
+    CPictureConverter m_converter;
+    std::vector<unsigned char> m_vecFrame;
+    std::vector<unsigned char> m_vecConfig;
+    std::deque<PendingStamp> m_pending;
+    int64_t m_nNextPts = 0;
+    bool m_bForceIdr = false;
+};

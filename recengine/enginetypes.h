@@ -1,0 +1,130 @@
+// Records and one-operation interfaces shared by the engine's components:
+// the queue record of encoded and raw media, the muxer input, the callbacks
+// of the workers and the audio pull side.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "basekit/datapackage.h"
+
+// One queued picture or encoded frame. The record owns a private copy of the
+// payload (DuplicatePackage shares the bytes by reference count); copying the
+// record copies again, destroying it releases its copy.
+struct MediaPacket {
+    CDataPackage* data = nullptr;
+    std::uint32_t timestamp = 0;  // milliseconds
+    bool bKeyFrame = false;
+    bool bVideo = false;
+
+    MediaPacket() = default;
+    MediaPacket(const CDataPackage* payload, std::uint32_t ts, bool key, bool video)
+        : data(payload ? payload->DuplicatePackage() : nullptr), timestamp(ts), bKeyFrame(key), bVideo(video) {}
+    MediaPacket(const MediaPacket& o)
+        : data(o.data ? o.data->DuplicatePackage() : nullptr), timestamp(o.timestamp),
+          bKeyFrame(o.bKeyFrame), bVideo(o.bVideo) {}
+    MediaPacket(MediaPacket&& o) noexcept
+        : data(o.data), timestamp(o.timestamp), bKeyFrame(o.bKeyFrame), bVideo(o.bVideo) {
+        o.data = nullptr;
+    }
+    MediaPacket& operator=(MediaPacket o) noexcept {
+        std::swap(data, o.data);
+        timestamp = o.timestamp;
+        bKeyFrame = o.bKeyFrame;
+        bVideo = o.bVideo;
+        return *this;
+    }
+    ~MediaPacket() {
+        if (data) data->DestroyPackage();
+    }
+};
+
+// The input side of a muxer.
+class IMUXPushData {
+public:
+    // Queues one encoded frame; the muxer copies the payload, the caller keeps its own.
+    virtual void PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload,
+                               std::uint32_t timestampMs) = 0;
+    // The H.264 decoder configuration record.
+    virtual std::uint32_t SetVideoConfig(CDataPackage& avcConfig) = 0;
+    virtual int SetPause(bool paused) = 0;
+    virtual std::uint32_t AddSubMuxer(IMUXPushData* /*other*/) { return 0; }
+    virtual ~IMUXPushData() = default;
+};
+
+// Called from a muxer's writer thread when writing fails.
+class IMuxErrorNotify {
+public:
+    virtual void OnMuxError(int code) = 0;
+
+protected:
+    ~IMuxErrorNotify() = default;
+};
+
+// Called on the video encoding thread after each encoded picture was pushed.
+class IVideoEncodingObserver {
+public:
+    virtual void OnVideoFrameEncoded() = 0;
+
+protected:
+    ~IVideoEncodingObserver() = default;
+};
+
+// The pull side of the audio processor, used by the audio encoding worker.
+class IDataGetter {
+public:
+    virtual ~IDataGetter() = default;
+    // False when the microphone (bInput) or loopback queue is empty; else the
+    // oldest queued block's capture time in nanoseconds.
+    virtual bool PeekFrontTimestamp(bool bInput, std::uint64_t* timestampNs) = 0;
+    // Takes up to maxFrames stereo 16-bit frames from the front of that queue
+    // into a new array of maxFrames * 4 bytes (released by the caller with
+    // delete[]); false when the queue is empty.
+    virtual bool ReadBlock(bool bInput, std::uint32_t maxFrames, std::uint8_t** buffer,
+                           std::uint32_t* byteLength) = 0;
+};
+
+// Tells the engine that an audio device arrived or left.
+class IDeviceChangedSink {
+public:
+    virtual void OnDeviceChanged() = 0;
+
+protected:
+    ~IDeviceChangedSink() = default;
+};
+
+// One endpoint of the enumerator. Names and IDs are UTF-8, cut to at most
+// 127 bytes on a character boundary.
+struct DeviceEntry {
+    char name[128] = {};
+    char id[128] = {};
+    bool isDefault = false;
+};
+// Key: the endpoint's 0-based index in enumeration order.
+using DeviceEntryMap = std::map<int, DeviceEntry>;
+
+// One captured block on its way to the audio processor; data is valid only
+// during the sink call.
+struct CapturedAudioBlock {
+    const std::uint8_t* data = nullptr;  // interleaved S16LE
+    std::uint32_t frames = 0;
+    std::uint32_t byteLength = 0;
+    std::uint32_t channels = 0;
+    std::uint32_t bytesPerSample = 2;
+    std::uint32_t deviceSampleRate = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint64_t timestampNs = 0;    // engine clock: first frame's capture time
+    std::uint64_t captureTimeNs = 0;  // engine clock: when the packet was read
+    bool bIsInputDevice = false;
+};
+
+class CAudioDeviceCapture;
+
+class IAudioDeviceCaptureSink {
+public:
+    virtual void OnAudioCaptured(CAudioDeviceCapture* source, CapturedAudioBlock* block) = 0;
+
+protected:
+    ~IAudioDeviceCaptureSink() = default;
+};

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 #include "adtsheader.h"
@@ -61,6 +62,9 @@ int CAacEncoder::Open(const _UCAudioCodecInfo& info) {
     ctx->bit_rate = m_info.bitRate;
     ctx->profile = FF_PROFILE_AAC_LOW;
     ctx->time_base = AVRational{1, info.sampleRate};
+    // The encoder's statistics at close are information, not news for the
+    // console: one level down for this context only.
+    ctx->log_level_offset = AV_LOG_DEBUG - AV_LOG_VERBOSE;
     int rv = avcodec_open2(ctx, codec, nullptr);
     if (rv < 0 || ctx->frame_size != kFrameSamples) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- avcodec_open2 fail, errorcode=" << rv);

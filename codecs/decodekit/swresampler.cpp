@@ -23,6 +23,8 @@ constexpr double kMaxRatio = 1.1;
 // many output samples and renewed long before it runs out.
 constexpr int kRatioDistance = 1 << 30;
 constexpr int64_t kRenewBelow = int64_t{1} << 29;
+// The largest output one call may produce (about 6 minutes at 48 kHz).
+constexpr int kMaxBlockFrames = 1 << 24;
 
 AVSampleFormat SampleFormatOf(int nCode) {
     switch (nCode) {
@@ -131,6 +133,9 @@ int CSwResampler::Convert(const unsigned char* pIn, int nInBytes, unsigned char*
     int capacity = swr_get_out_samples(m_pSwr.get(), inFrames);
     if (capacity < 0) {
         return UC_RESAMPLE_ERR_FAILED;
+    }
+    if (capacity > kMaxBlockFrames) {
+        return UC_RESAMPLE_ERR_BAD_ARGUMENT;
     }
     // Room for the rate adjustment on top of the nominal ratio.
     capacity += capacity / 8 + 64;

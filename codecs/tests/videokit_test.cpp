@@ -389,6 +389,42 @@ TEST(Videokit, KeyFrameIntervalComesFromTheRecord) {
     EXPECT_EQ(inEffect.value7, 3);   // veryfast
 }
 
+// Dark glyph-like strokes on a white page, scrolled by `scroll` rows.
+std::vector<uint8_t> MakeTextPage(int w, int h, int scroll) {
+    std::vector<uint8_t> pic(static_cast<std::size_t>(w) * h * 4);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int yy = y + scroll;
+            bool glyph = (yy / 14) % 2 == 0 && ((x * 7 + (yy % 14) * 13) ^ (x / 8 * 31)) % 5 == 0 &&
+                         x % 8 != 7;
+            uint8_t* p = &pic[(static_cast<std::size_t>(y) * w + x) * 4];
+            p[0] = p[1] = p[2] = glyph ? 20 : 245;
+            p[3] = 255;
+        }
+    }
+    return pic;
+}
+
+// The screen settings at the recorder's rate: a page of small text, still
+// and then scrolling, stays close to the original once the first second has
+// been spent on the key frame.
+TEST(Videokit, SmallTextStaysSharpAt1500kbps) {
+    CodecPtr codec(CreateH264Codec(0));
+    ASSERT_TRUE(codec);
+    UcH264EncodeParam param = MakeParam(1280, 720, UC_PIX_BGRA);
+    ASSERT_EQ(codec->Init(&param), 0);
+    std::vector<std::vector<uint8_t>> pics;
+    for (int i = 0; i < 30; ++i) {
+        pics.push_back(MakeTextPage(1280, 720, i < 20 ? 0 : (i - 19) * 2));
+    }
+    std::vector<EncodedFrame> frames = EncodeAll(codec.get(), pics, 1280, 720);
+    ASSERT_EQ(frames.size(), pics.size());
+    auto decoder = DecodeAll(codec.get(), frames);
+    ASSERT_EQ(decoder->pictures.size(), pics.size());
+    EXPECT_LT(MeanAbsError(pics[19], decoder->pictures[19]), 3.5) << "still page";
+    EXPECT_LT(MeanAbsError(pics[29], decoder->pictures[29]), 4.5) << "scrolling page";
+}
+
 // Other input layouts: planar and semi-planar YUV, bottom-up rows, a size
 // whose chroma rows have an odd width, a picture scaled to the encoder size
 // and 4:4:4 encoding.

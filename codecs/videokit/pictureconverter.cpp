@@ -118,7 +118,7 @@ bool CPictureConverter::_Prepare(AVPixelFormat srcFormat, int nWidth, int nHeigh
         return true;
     }
     _Release();
-    int flags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP;
+    int flags = SWS_BICUBIC | SWS_FULL_CHR_H_INP;
     m_pSws = sws_getContext(nWidth, nHeight, srcFormat, m_nDstWidth, m_nDstHeight, m_dstFormat,
                             flags, nullptr, nullptr, nullptr);
     if (!m_pSws) {

@@ -49,6 +49,7 @@ public:
     // so an output block need not match its input block; the total follows
     // the rate ratio. *pOutBytes may be 0 (with *ppOut non-null). A null
     // input (or 0 bytes with a null pointer) drains the samples held back.
+    // A block that would give more than 2^24 output frames is refused (10008).
     virtual int Convert(const unsigned char* pIn, int nInBytes, unsigned char** ppOut,
                         int* pOutBytes) = 0;
     // Slot 2: clock drift correction. From now on the conversion makes

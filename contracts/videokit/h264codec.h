@@ -81,7 +81,8 @@ struct UcH264EncodeParam {
     // 10: encoder threads; 0 = 2 (the machines this runs on have 2 cores).
     int32_t value10 = 0;
     // 11: constant quality (x264 CRF, 1..51) instead of the average bit rate;
-    //     0 = use bitRate. With both set, bitRate becomes the VBV cap.
+    //     0 = use bitRate. With both set, the quality is kept within the VBV
+    //     limit of bitRate x the peak percentage.
     int32_t value11 = 0;
     // 12: content tuning: 0 = screen content (sharp text: no psycho-visual
     //     optimisation, light deblocking), 1 = camera or film content (x264's

@@ -5,7 +5,6 @@
 // first).
 #pragma once
 
-#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -39,18 +38,19 @@ public:
 
 private:
     struct Waiter;
-    bool TryConsumeLocked();
-    bool TryConsume();
-    void AddWaiter(Waiter* w);
+    // Waits on `count` events (1 or 2); the index of the one reported, or
+    // EVENT_TIMEOUT. timeoutMs < 0 waits without limit.
+    static int WaitForAny(CEventWrapper* const* events, int count, long long timeoutMs);
+    // Under m_mutex: takes the set state when there is one (auto-reset clears it).
+    bool TryTakeLocked();
+    // Under m_mutex: hands the event to waiting threads, to all of them or to
+    // the first that is still free; true when at least one took it.
+    bool ReleaseWaitersLocked(bool all);
+    void AddWaiterLocked(Waiter* w);
     void RemoveWaiter(Waiter* w);
-    void WakeWaitersLocked();
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_cond;
-    std::vector<Waiter*> m_waiters;  // threads in WaitForTwo on this event
+    std::vector<Waiter*> m_waiters;  // threads waiting on this event, oldest first
     const bool m_bManualReset;
     bool m_bSignaled;
-    unsigned long m_nPulseGeneration = 0;
-    unsigned m_nPendingPulseWakeups = 0;  // auto-reset Pulse: one waiter to release
-    int m_nWaiting = 0;
 };

@@ -3,6 +3,7 @@
 // lie in [0, 1000000) (negative values carry a negative second count).
 #pragma once
 
+#include <compare>
 #include <cstdint>
 
 class CTimeValueWrapper {

@@ -15,12 +15,18 @@ public:
     // between the quotes after name=, double or single quoted), with XML
     // entities decoded. Non-zero when found.
     static int XMLGetAttribute(const std::string& xml, const std::string& name, std::string& value);
-    // The text content of the first element <name ...>...</name> (or
-    // <name/>, giving an empty text), with entities decoded. Non-zero when found.
+    // The first element named `name`, as it stands in `xml`: from its "<name"
+    // to the end of its "</name>" (or the whole "<name .../>"), so that the
+    // caller can read its attributes (XMLGetAttribute) and its content, CDATA
+    // sections included. Comments, CDATA sections and processing instructions
+    // are skipped while searching; an element that is not closed is not found.
+    // Non-zero when found.
     static int XMLGetElement(const std::string& xml, const std::string& name, std::string& value);
     // Escapes & < > " ' as XML entities.
     static std::string XMLSCEncode(const std::string& text);
-    // Replaces every byte that is not part of a well-formed UTF-8 sequence,
-    // and every control character XML 1.0 forbids, by a space.
+    // Replaces every byte that is not part of a well-formed UTF-8 sequence
+    // (overlong forms, surrogates and code points above U+10FFFF included),
+    // every control character XML 1.0 forbids and the bytes of U+FFFE and
+    // U+FFFF by a space; the length of the text stays the same.
     static std::string UnLegalXMLUTF82Space(const std::string& text);
 };

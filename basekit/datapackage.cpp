@@ -12,9 +12,19 @@ namespace basekit {
 // blocks are allocated together with their header.
 struct DataBlock {
     std::atomic<unsigned> refs{1};
+    // Highest offset any holder has written to. The room behind it belongs to
+    // the holder whose write pointer stands there: the first to write claims
+    // it, so a duplicate never overwrites what another holder wrote.
+    std::atomic<std::size_t> used{0};
     std::uint8_t* data = nullptr;
     std::size_t capacity = 0;
     bool owned = false;
+
+    // Claims [from, from + n) for the holder whose write pointer is at `from`.
+    bool Claim(std::size_t from, std::size_t n) {
+        std::size_t expected = from;
+        return used.compare_exchange_strong(expected, from + n, std::memory_order_acq_rel);
+    }
 
     static DataBlock* Allocate(std::size_t size) {
         void* mem = std::malloc(sizeof(DataBlock) + (size ? size : 1));
@@ -50,6 +60,7 @@ CDataPackage::CDataPackage(EmptyNode) {}
 
 CDataPackage::CDataPackage(std::size_t size, const void* data, int flags, std::size_t length) {
     if (flags & FLAG_WRAP) {
+        if (!data) size = length = 0;  // nothing to wrap
         m_pBlock = DataBlock::Wrap(data, size);
         m_nWrite = std::min(length, size);
     } else {
@@ -60,6 +71,7 @@ CDataPackage::CDataPackage(std::size_t size, const void* data, int flags, std::s
         }
     }
     m_nEnd = size;
+    m_pBlock->used.store(m_nWrite, std::memory_order_relaxed);
 }
 
 CDataPackage::~CDataPackage() { ReleaseBlock(); }
@@ -122,11 +134,18 @@ std::size_t CDataPackage::GetPackageLength() const {
     return n;
 }
 
+std::size_t CDataPackage::NodeSpace() const {
+    if (!m_pBlock || m_pBlock->used.load(std::memory_order_acquire) != m_nWrite) return 0;
+    return m_nEnd - m_nWrite;
+}
+
 std::size_t CDataPackage::GetPackageSpace() const { return Last()->NodeSpace(); }
 
 int CDataPackage::Write(const void* src, std::size_t n, std::size_t* written) {
+    if (n && !src) return PKG_BAD_ARG;
     CDataPackage* last = Last();
-    if (last->NodeSpace() < n || (n && !src)) return PKG_NOT_ENOUGH;
+    if (n && (last->NodeSpace() < n || !last->m_pBlock->Claim(last->m_nWrite, n)))
+        return PKG_NOT_ENOUGH;
     if (n) std::memcpy(last->m_pBlock->data + last->m_nWrite, src, n);
     last->m_nWrite += n;
     if (written) *written = n;
@@ -175,7 +194,8 @@ int CDataPackage::AdvancePackageReadPtr(std::size_t n, std::size_t* moved) {
 
 int CDataPackage::AdvancePackageWritePtr(std::size_t n, std::size_t* moved) {
     CDataPackage* last = Last();
-    if (last->NodeSpace() < n) return PKG_NOT_ENOUGH;
+    if (n && (last->NodeSpace() < n || !last->m_pBlock->Claim(last->m_nWrite, n)))
+        return PKG_NOT_ENOUGH;
     last->m_nWrite += n;
     if (moved) *moved = n;
     return PKG_OK;

@@ -127,7 +127,10 @@ void CLogWrapper::WriteLog(int level, int /*reserved*/, const char* text) {
                   local.tm_min, local.tm_sec, ts.tv_nsec / 1000000,
                   static_cast<long>(::syscall(SYS_gettid)), kLevelChar[idx]);
 
+    ILogObserver* observer = nullptr;
+    {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    observer = m_pImpl->observer;
     if (m_pImpl->file) {
         std::fputs(prefix, m_pImpl->file);
         std::fputs(text, m_pImpl->file);
@@ -136,7 +139,9 @@ void CLogWrapper::WriteLog(int level, int /*reserved*/, const char* text) {
         m_pImpl->RotateIfLarge();
     }
     if (m_pImpl->toStderr) std::fprintf(stderr, "%s%s\n", prefix, text);
-    if (m_pImpl->observer) m_pImpl->observer->OnLogLine(level, text);
+    }
+    // Outside the lock, so that an observer may log itself.
+    if (observer) observer->OnLogLine(level, text);
 }
 
 void CLogWrapper::CRecorder::reset() {
@@ -185,24 +190,55 @@ CLogWrapper::CRecorder& CLogWrapper::CRecorder::operator<<(const void* p) {
 
 namespace basekit {
 
-std::string_view QualifiedName(std::string_view pretty) {
-    // The parameter list starts at the first '(' outside template brackets.
+namespace {
+
+bool IsIdentChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Position of the keyword "operator" of an operator function's name, or npos.
+std::size_t FindOperatorKeyword(std::string_view pretty) {
+    for (std::size_t pos = pretty.find("operator"); pos != std::string_view::npos;
+         pos = pretty.find("operator", pos + 1)) {
+        bool startsName = pos == 0 || !IsIdentChar(pretty[pos - 1]);
+        bool endsWord = pos + 8 >= pretty.size() || !IsIdentChar(pretty[pos + 8]);
+        if (startsName && endsWord) return pos;
+    }
+    return std::string_view::npos;
+}
+
+// Where the parameter list begins: the first '(' outside template brackets,
+// or for an operator function the first '(' behind the operator's symbol.
+std::size_t FindParameterList(std::string_view pretty) {
+    std::size_t op = FindOperatorKeyword(pretty);
+    if (op != std::string_view::npos) {
+        std::size_t from = op + 8;
+        while (from < pretty.size() && pretty[from] == ' ') ++from;
+        if (pretty.substr(from, 2) == "()") from += 2;
+        return pretty.find('(', from);
+    }
     int depth = 0;
-    std::size_t open = std::string_view::npos;
     for (std::size_t i = 0; i < pretty.size(); ++i) {
         char c = pretty[i];
         if (c == '<') ++depth;
         else if (c == '>') --depth;
-        else if (c == '(' && depth == 0) {
-            open = i;
-            break;
-        }
+        else if (c == '(' && depth == 0) return i;
     }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string_view QualifiedName(std::string_view pretty) {
+    std::size_t open = FindParameterList(pretty);
     if (open == std::string_view::npos) return pretty;
-    // The name starts behind the last space outside template brackets.
-    depth = 0;
+    // The name starts behind the last space outside template brackets in
+    // front of the qualified name (an operator's own symbol is skipped).
+    std::size_t op = FindOperatorKeyword(pretty);
+    std::size_t scanFrom = op != std::string_view::npos && op < open ? op : open;
+    int depth = 0;
     std::size_t start = 0;
-    for (std::size_t i = open; i-- > 0;) {
+    for (std::size_t i = scanFrom; i-- > 0;) {
         char c = pretty[i];
         if (c == '>') ++depth;
         else if (c == '<') --depth;

@@ -191,15 +191,16 @@ TEST(DataPackage, AppendToAStackPackageLeavesTheHeapTailWithItsOwner) {
     delete tail;  // a single node: its own block only
 }
 
-// Fails today: a duplicate shares the free room behind the write pointer, so a
-// write into the copy overwrites what the original wrote there (and the
-// reverse). Enable once the room is no longer shared.
-TEST(DataPackage, DISABLED_WritesIntoADuplicateLeaveTheOriginalAlone) {
+// Holders of one block share its bytes, not its free room: the first writer
+// claims the room and the other sees none.
+TEST(DataPackage, WritesIntoADuplicateLeaveTheOriginalAlone) {
     CDataPackage* p = HeapPackage("abcd", 8);
     CDataPackage* dup = p->DuplicatePackage();
     ASSERT_EQ(p->Write("XY", 2), 0);
-    dup->Write("ZW", 2);  // may refuse: the room belongs to the original
+    EXPECT_EQ(dup->GetPackageSpace(), 0u);
+    EXPECT_NE(dup->Write("ZW", 2), 0);
     EXPECT_EQ(p->FlattenPackage(), "abcdXY");
+    EXPECT_EQ(dup->FlattenPackage(), "abcd");
     dup->DestroyPackage();
     p->DestroyPackage();
 }

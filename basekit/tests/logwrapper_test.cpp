@@ -80,10 +80,8 @@ TEST(LogWrapper, MacrosProduceTheLineForms) {
     EXPECT_EQ(lines[3].text.rfind("[CLogProbe::AssertReturn:", 0), 0u) << lines[3].text;
 }
 
-// Fails today: for operator functions the name is cut wrongly ("CLogProbe::operator"
-// for operator(), the whole signature "bool CLogProbe::operator<(int) const" for
-// operator<). Enable once the name parser knows operator names.
-TEST(LogWrapper, DISABLED_OperatorFunctionsLogTheirQualifiedName) {
+// Operator functions keep their symbol in the logged name.
+TEST(LogWrapper, OperatorFunctionsLogTheirQualifiedName) {
     struct CCallable {
         void operator()() { UC_LOG(CLogWrapper::LOG_INFO, "call"); }
     };

@@ -2,7 +2,10 @@
 // pointers. "Length" is the readable bytes between the read and the write
 // pointer over the whole chain; "space" is the free room behind the write
 // pointer of the last block. Packages never grow: an operation without enough
-// data or room returns a non-zero code and moves nothing.
+// data or room returns a non-zero code and moves nothing. Holders of one block
+// (duplicates, pieces cut by Disjoint) share its bytes but not its free room:
+// the first holder to write behind the common end claims the room, the others
+// then see no space.
 #pragma once
 
 #include <cstddef>
@@ -78,7 +81,7 @@ private:
     CDataPackage* Last();
     const CDataPackage* Last() const;
     std::size_t NodeLength() const { return m_nWrite - m_nRead; }
-    std::size_t NodeSpace() const { return m_nEnd - m_nWrite; }
+    std::size_t NodeSpace() const;
     void ReleaseBlock();
 
     basekit::DataBlock* m_pBlock = nullptr;

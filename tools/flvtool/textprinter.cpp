@@ -108,54 +108,42 @@ void CTextPrinter::PrintEntries(const std::vector<CAmfSimpleKeyValue*>& entries,
 
 void CTextPrinter::PrintValue(const std::string& name, const CAmfType* value, unsigned depth,
                               std::size_t width) {
-    const std::string label = CFlvTagInfo::Printable(name);
-    auto Line = [this, depth, width, &label](unsigned, const std::string&, const std::string& text) {
-        this->Line(depth, label, text, width);
-    };
-    if (!value) {
-        Line(depth, label, "null");
-        return;
+    Line(depth, CFlvTagInfo::Printable(name), Describe(value), width);
+    if (!value) return;
+    if (value->GetType() == AMF_OBJECT || value->GetType() == AMF_TYPED_OBJECT) {
+        PrintEntries(static_cast<const CAmfSimpleObject*>(value)->GetObjects(), depth + 1);
+    } else if (value->GetType() == AMF_ECMA_ARRAY) {
+        PrintEntries(static_cast<const CAmfECMAArray*>(value)->GetArray(), depth + 1);
     }
+}
+
+std::string CTextPrinter::Describe(const CAmfType* value) {
+    if (!value) return "null";
     switch (value->GetType()) {
         case AMF_NUMBER:
-            Line(depth, label, CJsonWriter::FormatNumber(static_cast<const CAmfNumber*>(value)->GetValue()));
-            return;
+            return CJsonWriter::FormatNumber(static_cast<const CAmfNumber*>(value)->GetValue());
         case AMF_BOOLEAN:
-            Line(depth, label, static_cast<const CAmfBoolean*>(value)->GetValue() ? "true" : "false");
-            return;
+            return static_cast<const CAmfBoolean*>(value)->GetValue() ? "true" : "false";
         case AMF_STRING:
         case AMF_LONG_STRING:
         case AMF_MOVIECLIP:
-            Line(depth, label,
-                 "\"" + CFlvTagInfo::Printable(static_cast<const CAmfString*>(value)->GetValue()) + "\"");
-            return;
+            return "\"" + CFlvTagInfo::Printable(static_cast<const CAmfString*>(value)->GetValue()) + "\"";
         case AMF_REFERENCE:
-            Line(depth, label, "reference " + Str(static_cast<const CAmfReference*>(value)->GetValue()));
-            return;
+            return "reference " + Str(static_cast<const CAmfReference*>(value)->GetValue());
         case AMF_DATE: {
             const auto* date = static_cast<const CAmfDate*>(value);
-            Line(depth, label, "date " + CJsonWriter::FormatNumber(date->GetTime()) + " ms, offset " +
-                                   Str(date->GetOffset()));
-            return;
+            return "date " + CJsonWriter::FormatNumber(date->GetTime()) + " ms, offset " +
+                   Str(date->GetOffset());
         }
         case AMF_OBJECT:
-        case AMF_TYPED_OBJECT: {
-            const auto* object = static_cast<const CAmfSimpleObject*>(value);
-            Line(depth, label, value->GetType() == AMF_TYPED_OBJECT
-                                   ? "object of class \"" + CFlvTagInfo::Printable(object->GetClassNameA()) + "\""
-                                   : "object");
-            PrintEntries(object->GetObjects(), depth + 1);
-            return;
-        }
-        case AMF_ECMA_ARRAY: {
-            const auto* array = static_cast<const CAmfECMAArray*>(value);
-            Line(depth, label, "ECMA array");
-            PrintEntries(array->GetArray(), depth + 1);
-            return;
-        }
+            return "object";
+        case AMF_TYPED_OBJECT:
+            return "object of class \"" +
+                   CFlvTagInfo::Printable(static_cast<const CAmfSimpleObject*>(value)->GetClassNameA()) + "\"";
+        case AMF_ECMA_ARRAY:
+            return "ECMA array";
         default:
-            Line(depth, label, "AMF type " + Str(value->GetType()));
-            return;
+            return "AMF type " + Str(value->GetType());
     }
 }
 

@@ -23,6 +23,8 @@ private:
     void PrintEntries(const std::vector<CAmfSimpleKeyValue*>& entries, unsigned depth);
     void PrintValue(const std::string& name, const CAmfType* value, unsigned depth,
                     std::size_t width);
+    // The one-line form of a value (containers show their entries below).
+    static std::string Describe(const CAmfType* value);
     void PrintTags(const FlvFacts& facts);
     void PrintVideo(const FlvFacts& facts);
     void PrintAudio(const FlvFacts& facts);

@@ -1,0 +1,46 @@
+// CRecOptions: the command line of tolvane-rec.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+class CRecOptions {
+public:
+    // What --mic and --speaker name: the default endpoint, none, or one
+    // endpoint by ID or friendly name.
+    enum DeviceChoice { kDefault, kNone, kNamed };
+
+    // False with `error` set for a wrong command line.
+    bool Parse(int argc, char** argv, std::string& error);
+
+    bool m_bHelp = false;
+    bool m_bListDevices = false;
+    std::string m_strOutput;        // empty: DefaultOutputPath()
+    int m_nSeconds = -1;            // -1: until SIGINT / SIGTERM
+    DeviceChoice m_nMic = kDefault;
+    std::string m_strMic;           // with kNamed
+    DeviceChoice m_nSpeaker = kDefault;
+    std::string m_strSpeaker;
+    int m_nWidth = 1280;            // multiples of 16 (rounded down, as the recorder does)
+    int m_nHeight = 720;
+    bool m_bSizeRounded = false;    // --size was not a multiple of 16
+    bool m_bDumpAudio = false;
+    std::string m_strSource = "test";
+    std::vector<std::uint32_t> m_FlashAtMs;  // flash instants, ms after the first picture
+
+    // The documents folder: `xdg-user-dir DOCUMENTS`, else $HOME/Documents,
+    // else $HOME (else the current folder).
+    static std::string DocumentsFolder();
+    // folder + "/" + "%04d%02d%02d%02d%02d%02d.flv" of the local time `when`.
+    static std::string DefaultOutputPath(const std::string& folder, std::time_t when);
+    // The dump path beside an FLV path: ".flv" replaced by ".AAC" (appended
+    // when the path does not end in ".flv").
+    static std::string DumpPathFor(const std::string& flvPath);
+
+private:
+    static bool ParseDevice(const std::string& value, DeviceChoice& choice, std::string& name);
+    bool ParseSize(const std::string& value, std::string& error);
+    bool ParseFlashList(const std::string& value, std::string& error);
+};

@@ -13,14 +13,14 @@ class CFlashStream;
 class CAmfECMAArray;
 
 // Tag types of the FLV format.
-enum TagType {
+enum TagType : unsigned char {
     TAG_TYPE_AUDIO = 8,
     TAG_TYPE_VIDEO = 9,
     TAG_TYPE_SCRIPT = 18,
 };
 
 // SoundFormat (4 bits) of an audio tag's first body byte.
-enum FlvSoundType {
+enum FlvSoundType : unsigned char {
     FLV_SOUND_PCM = 0,  // linear PCM, platform endian
     FLV_SOUND_ADPCM = 1,
     FLV_SOUND_MP3 = 2,
@@ -38,7 +38,7 @@ enum FlvSoundType {
 };
 
 // SoundRate (2 bits) of an audio tag's first body byte.
-enum FlvSoundRate {
+enum FlvSoundRate : unsigned char {
     FLV_RATE_5_5KHZ = 0,
     FLV_RATE_11KHZ = 1,
     FLV_RATE_22KHZ = 2,
@@ -46,7 +46,7 @@ enum FlvSoundRate {
 };
 
 // FrameType (4 bits) of a video tag's first body byte.
-enum FlvVideoFrame {
+enum FlvVideoFrame : unsigned char {
     FLV_FRAME_KEY = 1,
     FLV_FRAME_INTER = 2,
     FLV_FRAME_DISPOSABLE_INTER = 3,
@@ -55,7 +55,7 @@ enum FlvVideoFrame {
 };
 
 // CodecID (4 bits) of a video tag's first body byte.
-enum FlvVideoCodec {
+enum FlvVideoCodec : unsigned char {
     FLV_CODEC_JPEG = 1,
     FLV_CODEC_H263 = 2,  // Sorenson H.263
     FLV_CODEC_SCREEN = 3,

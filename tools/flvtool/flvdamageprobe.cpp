@@ -1,9 +1,12 @@
 #include "flvdamageprobe.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -36,6 +39,14 @@ std::size_t CFlvDamageProbe::ReadAt(std::uint64_t offset, std::uint8_t* data,
     }
     ::close(fd);
     return done;
+}
+
+std::string CFlvDamageProbe::CheckInput(const std::string& path, std::uint64_t& size) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "cannot open " + path + ": not a regular file";
+    size = static_cast<std::uint64_t>(st.st_size);
+    return {};
 }
 
 std::string CFlvDamageProbe::Hex(const std::uint8_t* data, std::size_t len) {

@@ -19,6 +19,10 @@ public:
     // of its 11 bytes are there and name an unknown tag type, else empty.
     std::string CheckGrowingTagHeader(std::uint64_t offset, std::uint64_t fileSize) const;
 
+    // Why `path` cannot be read as an FLV file ("cannot open PATH: ..."),
+    // empty when it is a regular file; `size` gets its size.
+    static std::string CheckInput(const std::string& path, std::uint64_t& size);
+
     static std::string Hex(const std::uint8_t* data, std::size_t len);
 
 private:

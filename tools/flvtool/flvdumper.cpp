@@ -76,7 +76,9 @@ int CFlvDumper::Damaged(std::uint64_t offset, const std::string& what) {
 }
 
 int CFlvDumper::Dump(const std::string& path) {
-    const std::uint64_t size = FileSize(path);
+    std::uint64_t size = 0;
+    m_strError = CFlvDamageProbe::CheckInput(path, size);
+    if (!m_strError.empty()) return DUMP_FAILED;
     CFlvReader reader;
     int rv = reader.Init(path, 1, 0, 1);
     if (rv != 0) {
@@ -104,6 +106,9 @@ int CFlvDumper::Dump(const std::string& path) {
 }
 
 int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
+    std::uint64_t size = 0;
+    m_strError = CFlvDamageProbe::CheckInput(path, size);
+    if (!m_strError.empty()) return DUMP_FAILED;
     CStopSignals stop;
     CFlvReader reader;
     int rv = reader.Init(path, 1, 0, 0);
@@ -124,7 +129,7 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
     std::uint64_t offset = kFirstTagOffset;
     std::uint64_t triedSize = 0;  // file size at the last read that found no whole tag
     for (;;) {
-        const std::uint64_t size = FileSize(path);
+        size = FileSize(path);
         // Ask the reader only when a whole tag may be there that was not before:
         // each fruitless read costs a reopen and a log line.
         if (size >= offset + kSmallestTag && size != triedSize) {

@@ -1,7 +1,5 @@
 #include "flvinspector.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -49,13 +47,8 @@ void CountTag(FlvStreamFacts& stream, const CFlvioTag& tag, const CFlvTagInfo& i
 
 int CFlvInspector::Inspect(const std::string& path, FlvFacts& facts) {
     facts.strPath = path;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_strError = "cannot open " + path + ": " +
-                     (errno ? std::strerror(errno) : "not a regular file");
-        return INSPECT_CANNOT_OPEN;
-    }
-    facts.nFileSize = static_cast<std::uint64_t>(st.st_size);
+    m_strError = CFlvDamageProbe::CheckInput(path, facts.nFileSize);
+    if (!m_strError.empty()) return INSPECT_CANNOT_OPEN;
 
     CFlvReader reader;
     int rv = reader.Init(path, 1, 0, 1);

@@ -183,12 +183,8 @@ int CFlvRemuxer::Remux(const std::string& in, const std::string& out) {
         m_strError = "IN and OUT are the same file";
         return REMUX_SAME_FILE;
     }
-    struct stat st {};
-    if (::stat(in.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_strError = "cannot open " + in + ": " + (errno ? std::strerror(errno) : "not a regular file");
-        return REMUX_FAILED;
-    }
-    m_nInSize = static_cast<std::uint64_t>(st.st_size);
+    m_strError = CFlvDamageProbe::CheckInput(in, m_nInSize);
+    if (!m_strError.empty()) return REMUX_FAILED;
 
     m_pReader = std::make_unique<CFlvReader>();
     int rv = m_pReader->Init(in, 1, 0, 1);

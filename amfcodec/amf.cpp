@@ -402,11 +402,14 @@ int CAmfECMAArray::DecodeAt(CFlashStream& stream, unsigned depth) {
     int rv = stream.GetUI32(count, 1);
     if (rv != 0) return rv;
     m_count = count;
-    // The announced entries first; the first one that fails ends this phase.
+    // The announced entries first. An entry that fails leaves the stream in the
+    // middle of its value: reading on would turn the rest of that value into
+    // made-up entries, so the decode ends there with the entry's code and keeps
+    // the entries read before it.
     for (UI32 i = 0; i < m_count; ++i) {
         auto entry = std::make_unique<CAmfSimpleKeyValue>(0);
         rv = entry->DecodeAt(stream, depth);
-        if (rv != 0) break;
+        if (rv != 0) return rv;
         AppendEntry(m_entries, std::move(entry));
     }
     // Then whatever follows, up to the end marker or the end of the data.

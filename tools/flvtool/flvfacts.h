@@ -1,5 +1,5 @@
 // FlvFacts: everything `flvtool info` reports about one FLV file, gathered
-// by CFlvInspector and shown by the text and JSON printers.
+// by CFlvAnalyzer and shown by the text and JSON printers.
 #pragma once
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "flvdumper.h"
-#include "flvinspector.h"
+#include "flvanalyzer.h"
 #include "flvremuxer.h"
 #include "jsonprinter.h"
 #include "textprinter.h"
@@ -83,15 +83,15 @@ int RunInfo(const std::vector<std::string>& args) {
     if (!SplitArgs(args, "--json", files, json, problem)) return Usage(problem);
     if (files.size() != 1) return Usage("info takes one FILE");
     FlvFacts facts;
-    CFlvInspector inspector;
+    CFlvAnalyzer inspector;
     const int rv = inspector.Inspect(files[0], facts);
-    if (rv == CFlvInspector::INSPECT_CANNOT_OPEN) return Fail(inspector.GetError());
+    if (rv == CFlvAnalyzer::INSPECT_CANNOT_OPEN) return Fail(inspector.GetError());
     if (json) {
         CJsonPrinter(stdout).Print(facts);
     } else {
         CTextPrinter(stdout).Print(facts);
     }
-    if (rv == CFlvInspector::INSPECT_DAMAGED) {
+    if (rv == CFlvAnalyzer::INSPECT_DAMAGED) {
         return Fail("damaged file at offset " + std::to_string(facts.nDamageOffset) + ": " +
                     facts.strDamage);
     }

@@ -160,6 +160,22 @@ int ListDevices(CRecordSession& session) {
     return kExitOk;
 }
 
+// One status update: the engine's recorded seconds and the peak level of
+// each source since the last update (`levels` keeps the last one shown).
+void ShowStatus(CRecordSession& session, CStatusLine& status, bool bMic, bool bSpeaker, bool paused,
+                int (&levels)[2]) {
+    for (int k = 0; k < 2; ++k) {
+        const int taken = session.TakeLevel(k == 1);
+        if (taken >= 0) levels[k] = taken;
+    }
+    CStatusLine::State state;
+    state.seconds = session.Seconds();
+    state.micLevel = bMic ? levels[1] : -1;
+    state.speakerLevel = bSpeaker ? levels[0] : -1;
+    state.paused = paused;
+    status.Update(state);
+}
+
 // The recording loop: pictures on the frame grid, signals, device-change
 // messages of the Init thread, the status line and the time limit.
 struct LoopResult {
@@ -211,16 +227,7 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int
             result.skipped += skipped;
         }
         if (now >= nextStatusMs) {
-            for (int k = 0; k < 2; ++k) {
-                const int taken = session.TakeLevel(k == 1);
-                if (taken >= 0) levels[k] = taken;
-            }
-            CStatusLine::State state;
-            state.seconds = session.Seconds();
-            state.micLevel = bMic ? levels[1] : -1;
-            state.speakerLevel = bSpeaker ? levels[0] : -1;
-            state.paused = paused;
-            status.Update(state);
+            ShowStatus(session, status, bMic, bSpeaker, paused, levels);
             nextStatusMs = now + kStatusPeriodMs;
         }
         // A write failure ended the muxer: stop and report it.
@@ -252,6 +259,7 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int
             status.Note("audio devices changed");
         }
     }
+    ShowStatus(session, status, bMic, bSpeaker, paused, levels);
     const std::uint64_t endNow = GetTickMs();
     if (paused) pausedMs += endNow - pauseBeginMs;
     result.recordedMs = endNow - startMs - pausedMs;

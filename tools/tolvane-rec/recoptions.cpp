@@ -143,9 +143,10 @@ bool CRecOptions::ParseFlashList(const std::string& value, std::string& error) {
 }
 
 std::string CRecOptions::DocumentsFolder() {
-    std::string folder = CommandOutput("xdg-user-dir DOCUMENTS 2>/dev/null");
-    if (IsFolder(folder)) return folder;
     const char* home = std::getenv("HOME");
+    // xdg-user-dir answers the home folder itself when no documents folder is set.
+    std::string folder = CommandOutput("xdg-user-dir DOCUMENTS 2>/dev/null");
+    if (IsFolder(folder) && !(home && folder == home)) return folder;
     if (home && *home) {
         if (IsFolder(std::string(home) + "/Documents")) return std::string(home) + "/Documents";
         return home;

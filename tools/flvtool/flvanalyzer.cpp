@@ -1,4 +1,4 @@
-#include "flvinspector.h"
+#include "flvanalyzer.h"
 
 #include <cerrno>
 #include <cstring>
@@ -45,7 +45,7 @@ void CountTag(FlvStreamFacts& stream, const CFlvioTag& tag, const CFlvTagInfo& i
 
 }  // namespace
 
-int CFlvInspector::Inspect(const std::string& path, FlvFacts& facts) {
+int CFlvAnalyzer::Inspect(const std::string& path, FlvFacts& facts) {
     facts.strPath = path;
     m_strError = CFlvDamageProbe::CheckInput(path, facts.nFileSize);
     if (!m_strError.empty()) return INSPECT_CANNOT_OPEN;
@@ -94,14 +94,14 @@ int CFlvInspector::Inspect(const std::string& path, FlvFacts& facts) {
     return INSPECT_OK;
 }
 
-void CFlvInspector::Damage(FlvFacts& facts, std::uint64_t offset, const std::string& what) {
+void CFlvAnalyzer::Damage(FlvFacts& facts, std::uint64_t offset, const std::string& what) {
     facts.bDamaged = true;
     facts.nDamageOffset = offset;
     facts.strDamage = what;
     if (offset >= kFirstTagOffset) facts.nTagBytes = offset - kFirstTagOffset;
 }
 
-void CFlvInspector::AddTag(const CFlvioTag& tag, std::uint64_t offset, FlvFacts& facts) {
+void CFlvAnalyzer::AddTag(const CFlvioTag& tag, std::uint64_t offset, FlvFacts& facts) {
     ++facts.nTags;
     const CFlvTagInfo info(tag);
     FlvStreamFacts* stream = info.IsAudio() ? &facts.audio : info.IsVideo() ? &facts.video : &facts.script;
@@ -115,20 +115,20 @@ void CFlvInspector::AddTag(const CFlvioTag& tag, std::uint64_t offset, FlvFacts&
     if (info.IsScript()) AddScript(tag, info, offset, facts);
 }
 
-void CFlvInspector::AddVideo(const CFlvioTag& tag, const CFlvTagInfo& info, FlvFacts& facts) {
+void CFlvAnalyzer::AddVideo(const CFlvioTag& tag, const CFlvTagInfo& info, FlvFacts& facts) {
     if (facts.bHaveSps || info.GetAvcPacketType() != CFlvTagInfo::AVC_SEQUENCE_HEADER) return;
     const std::vector<std::uint8_t> body = BodyBytes(tag);
     // FrameType/CodecID, packet type, composition time: the record follows.
     if (body.size() > 5) facts.bHaveSps = facts.sps.ParseDecoderConfig(body.data() + 5, body.size() - 5);
 }
 
-void CFlvInspector::AddAudio(const CFlvioTag& tag, const CFlvTagInfo& info, FlvFacts& facts) {
+void CFlvAnalyzer::AddAudio(const CFlvioTag& tag, const CFlvTagInfo& info, FlvFacts& facts) {
     if (facts.bHaveAacConfig || info.GetAacPacketType() != CFlvTagInfo::AAC_SEQUENCE_HEADER) return;
     const std::vector<std::uint8_t> body = BodyBytes(tag);
     if (body.size() > 2) facts.bHaveAacConfig = facts.aacConfig.Parse(body.data() + 2, body.size() - 2);
 }
 
-void CFlvInspector::AddScript(const CFlvioTag& tag, const CFlvTagInfo& info, std::uint64_t offset,
+void CFlvAnalyzer::AddScript(const CFlvioTag& tag, const CFlvTagInfo& info, std::uint64_t offset,
                               FlvFacts& facts) {
     if (info.GetScriptName() != "onMetaData") return;
     ++facts.nMetaDataTags;

@@ -1,4 +1,4 @@
-// CFlvInspector: reads an FLV file tag by tag with CFlvReader and gathers the
+// CFlvAnalyzer: reads an FLV file tag by tag with CFlvReader and gathers the
 // facts that `flvtool info` shows (FlvFacts). Reading stops at the first
 // damage; everything read before it is kept.
 #pragma once
@@ -10,7 +10,7 @@
 class CFlvioTag;
 class CFlvTagInfo;
 
-class CFlvInspector {
+class CFlvAnalyzer {
 public:
     enum { INSPECT_OK = 0, INSPECT_DAMAGED = 1, INSPECT_CANNOT_OPEN = 2 };
 

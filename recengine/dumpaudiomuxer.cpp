@@ -1,0 +1,183 @@
+#include "dumpaudiomuxer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "basekit/datapackage.h"
+#include "basekit/logwrapper.h"
+
+namespace {
+
+const char* BoolText(std::uint32_t flag) {
+    return flag ? "true" : "false";
+}
+
+// A package of its own holding a copy of every readable byte of `source`:
+// producers hand over packages that wrap their codec's output buffer.
+CDataPackage* CopyPayload(const CDataPackage* source) {
+    std::size_t length = source ? source->GetPackageLength() : 0;
+    auto* copy = new CDataPackage(length);
+    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
+        copy->AdvancePackageWritePtr(length);
+    return copy;
+}
+
+// Writes all of `size` bytes; false (errno set) when the file took fewer.
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+CDumpAudioMuxer::CDumpAudioMuxer() = default;
+
+CDumpAudioMuxer::~CDumpAudioMuxer() {
+    if (m_PumpThread.joinable()) Stop();
+    CloseFile();
+}
+
+int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint16_t /*nHeight*/,
+                          std::uint16_t /*nFps*/, std::uint16_t wSampleRate,
+                          std::uint16_t wChannLayout, int /*VideoType*/, int AudioType,
+                          std::uint32_t /*bHaveVideo*/, std::uint32_t bHaveAudio,
+                          std::uint32_t /*bNeedBackup*/, IMuxErrorNotify* notify) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_pErrorNotify = notify;
+    std::string strFilePath = path ? path : "";
+    UC_LOG_THIS(CLogWrapper::LOG_INFO,
+                "flv muxer param, strFilePathTmp(ansi)= "
+                    << strFilePath << ", strFilePathTmp(UTF8)= " << strFilePath
+                    << ", wSampleRate= " << wSampleRate << ", wChannLayout=" << wChannLayout
+                    << ", AudioType=" << AudioType << ", bHaveAudio=" << BoolText(bHaveAudio));
+    if (m_PumpThread.joinable()) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
+        return -95;
+    }
+    CloseFile();
+    // Others may open the file for reading and writing while it is written.
+    m_nFile = strFilePath.empty()
+                  ? -1
+                  : ::open(strFilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_nFile < 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- file open fail");
+        return -100;
+    }
+    try {
+        m_PumpThread = std::thread(&CDumpAudioMuxer::PumpThread, this);
+    } catch (const std::system_error&) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
+        return -95;
+    }
+    return 0;
+}
+
+void CDumpAudioMuxer::PushMediaData(bool bVideo, bool /*bKeyFrame*/, CDataPackage* payload,
+                                    std::uint32_t timestampMs) {
+    if (bVideo) return;
+    MediaPacket packet;
+    packet.data = CopyPayload(payload);
+    packet.timestamp = timestampMs;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Queue.push_back(std::move(packet));
+    m_DataEvent.Signal();
+}
+
+std::uint32_t CDumpAudioMuxer::SetVideoConfig(CDataPackage& /*config*/) {
+    return 0;
+}
+
+int CDumpAudioMuxer::SetPause(bool /*paused*/) {
+    return 0;
+}
+
+std::uint32_t CDumpAudioMuxer::AddSubMuxer(IMUXPushData* /*other*/) {
+    return 0;
+}
+
+int CDumpAudioMuxer::Stop() {
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        thread = std::move(m_PumpThread);
+        m_StopEvent.Signal();
+    }
+    if (thread.joinable()) thread.join();
+    std::lock_guard<std::mutex> lock(m_Lock);
+    CloseFile();
+    return 0;
+}
+
+void CDumpAudioMuxer::CloseFile() {
+    if (m_nFile >= 0) ::close(m_nFile);
+    m_nFile = -1;
+}
+
+int CDumpAudioMuxer::PumpThread(CDumpAudioMuxer* pTmp) {
+    if (!pTmp) {
+        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
+        return -1;
+    }
+    return pTmp->PumpLoop();
+}
+
+int CDumpAudioMuxer::PumpLoop() {
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
+    IMuxErrorNotify* notify = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        notify = m_pErrorNotify;
+    }
+    for (;;) {
+        // The stop event wins when both are set; what was pushed before it
+        // is still written.
+        bool stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent) == 0;
+        std::list<MediaPacket> batch;
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            batch.swap(m_Queue);
+        }
+        if (!WriteBatch(batch)) {
+            int error = errno;
+            UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Write Fail, errno= " << error);
+            if (notify) notify->OnMuxError(ERR_WRITE_FAILED);
+            UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread go stop");
+            return -1;
+        }
+        if (stopping) break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        CloseFile();
+    }
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread go stop");
+    return 0;
+}
+
+bool CDumpAudioMuxer::WriteBatch(const std::list<MediaPacket>& batch) {
+    if (batch.empty()) return true;
+    // The file descriptor is only closed by this thread or after it ended.
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        fd = m_nFile;
+    }
+    std::string bytes;
+    for (const MediaPacket& packet : batch)
+        if (packet.data) bytes += packet.data->FlattenPackage();
+    return fd >= 0 && WriteAll(fd, bytes.data(), bytes.size());
+}

@@ -1,0 +1,445 @@
+#include "flvmuxer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "basekit/datapackage.h"
+#include "basekit/logwrapper.h"
+#include "basekit/tickcount.h"
+#include "basekit/timevaluewrapper.h"
+#include "flvio/aacutil.h"
+#include "flvio/flvwriter.h"
+
+namespace {
+
+constexpr std::size_t kAdtsHeaderLen = 7;
+constexpr std::size_t kAdtsHeaderWithCrcLen = 9;
+constexpr std::size_t kVideoTagHeaderLen = 5;
+// How often a writer thread that keeps packets back looks at them again.
+constexpr std::int64_t kHoldPollUs = 50 * 1000;
+// The writer's code for "no writer object".
+constexpr int kNoWriter = 10007;
+
+const char* BoolText(std::uint32_t flag) {
+    return flag ? "true" : "false";
+}
+
+// A package of its own holding a copy of every readable byte of `source`:
+// producers hand over packages that wrap their codec's output buffer.
+CDataPackage* CopyPayload(const CDataPackage* source) {
+    std::size_t length = source ? source->GetPackageLength() : 0;
+    auto* copy = new CDataPackage(length);
+    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
+        copy->AdvancePackageWritePtr(length);
+    return copy;
+}
+
+// The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows
+// (protection_absent clear).
+std::size_t AdtsHeaderLength(const CDataPackage& frame) {
+    std::uint8_t head[2] = {0, 0};
+    if (frame.Peek(head, sizeof head) != CDataPackage::PKG_OK) return kAdtsHeaderLen;
+    bool sync = head[0] == 0xFF && (head[1] & 0xF0) == 0xF0;
+    return sync && !(head[1] & 0x01) ? kAdtsHeaderWithCrcLen : kAdtsHeaderLen;
+}
+
+// Difference b - a of two 32-bit engine-clock values that may have wrapped.
+std::int64_t ClockDiff(std::uint32_t a, std::uint32_t b) {
+    return static_cast<std::int32_t>(b - a);
+}
+
+}  // namespace
+
+CFlvMuxer::CFlvMuxer() = default;
+
+CFlvMuxer::~CFlvMuxer() {
+    if (m_PumpThread.joinable()) Stop();
+    m_pFlv.reset();
+    if (m_pVideoHeader) m_pVideoHeader->DestroyPackage();
+}
+
+int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeight,
+                    std::uint16_t nFps, std::uint16_t wSampleRate, std::uint16_t wChannLayout,
+                    int VideoType, int AudioType, std::uint32_t bHaveVideo,
+                    std::uint32_t bHaveAudio, std::uint32_t bNeedBackup, IMuxErrorNotify* notify) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_pErrorNotify = notify;
+    // Paths are UTF-8 end to end here, which is also the locale's encoding.
+    std::string strFilePath = path ? path : "";
+    UC_LOG_THIS(CLogWrapper::LOG_INFO,
+                "flv muxer param, strFilePathTmp(ansi)= "
+                    << strFilePath << ", strFilePathTmp(UTF8)= " << strFilePath
+                    << ", nWidth=" << nWidth << ", nHeight=" << nHeight << ", nFps=" << nFps
+                    << ", wSampleRate= " << wSampleRate << ", wChannLayout=" << wChannLayout
+                    << ", VideoType=" << VideoType << ", AudioType=" << AudioType
+                    << ", bHaveVideo=" << BoolText(bHaveVideo) << ", bHaveAudio="
+                    << BoolText(bHaveAudio) << ", bNeedBackup=" << BoolText(bNeedBackup));
+    if (m_PumpThread.joinable()) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
+        return -95;
+    }
+    m_wWidth = nWidth;
+    m_wHeight = nHeight;
+    m_wFps = nFps;
+
+    m_pFlv.reset(new (std::nothrow) CFlvWriter());
+    if (!m_pFlv) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- ULL == m_pFlv");
+        return -100;
+    }
+    int rv = m_pFlv->Init(strFilePath, 0, 0, 2);
+    if (rv != 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv init fail, error= " << rv);
+        return -99;
+    }
+    rv = m_pFlv->CreateMetaData(0, m_wWidth, m_wHeight, 0, 0, 7, 0, 0.0, 10, 1, m_dwMetaDataPos,
+                                m_dwMetaDataLen, 1);
+    if (rv != 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateMetaData fail, error= " << rv);
+        return -98;
+    }
+    rv = m_pFlv->CreateAudioStream(FLV_SOUND_AAC, FLV_RATE_44KHZ, 0, 0, m_dwAudioStreamId);
+    if (rv != 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateAudioStream fail, error= " << rv);
+        return -97;
+    }
+    rv = m_pFlv->CreateVideoStream(FLV_CODEC_AVC, m_dwVideoStreamId);
+    if (rv != 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateVideoStream fail, error= " << rv);
+        return -96;
+    }
+    // AAC (10) << 4 | 44 kHz (3) << 2 | 16-bit (2) | stereo (1), then the
+    // AAC packet type of a raw frame.
+    m_abAudioTagHeader[0] = static_cast<std::uint8_t>((10 << 4) | (3 << 2) | 2 | 1);
+    m_abAudioTagHeader[1] = 0x01;
+    std::uint64_t now = GetTickMs();
+    m_allLastPushMs[kAudio] = m_allLastPushMs[kVideo] = now;
+    try {
+        m_PumpThread = std::thread(&CFlvMuxer::PumpThread, this);
+    } catch (const std::system_error&) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
+        return -95;
+    }
+    return 0;
+}
+
+bool CFlvMuxer::MapTimestamp(std::uint32_t timestamp, bool bVideo, std::uint32_t& mapped) {
+    std::int64_t rel = ClockDiff(m_dwBaseTimestamp, timestamp);
+    if (rel <= 0) {
+        mapped = 0;
+        return true;
+    }
+    std::int64_t removed = 0;
+    Pause* inside = nullptr;
+    for (Pause& pause : m_Pauses) {
+        std::int64_t begin = std::max<std::int64_t>(ClockDiff(m_dwBaseTimestamp, pause.dwBeginMs), 0);
+        std::int64_t end = pause.bOpen ? INT64_MAX : ClockDiff(m_dwBaseTimestamp, pause.dwEndMs);
+        if (end <= begin || rel <= begin) continue;  // before the base, or after this packet
+        if (rel >= end) {
+            // Pictures placed inside it keep 1 ms each, and one more, so that
+            // the pictures after the pause come later still.
+            std::int64_t kept = pause.dwPictures ? pause.dwPictures + 1 : 0;
+            removed += (end - begin) - std::min(kept, end - begin);
+        } else {
+            removed += rel - begin;
+            inside = &pause;
+            break;
+        }
+    }
+    mapped = static_cast<std::uint32_t>(rel - removed);
+    if (!inside) return true;
+    if (bVideo) mapped += ++inside->dwPictures;
+    return false;
+}
+
+void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload,
+                              std::uint32_t timestampMs) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!m_bHaveBase) {
+        m_dwBaseTimestamp = timestampMs;
+        m_bHaveBase = true;
+    }
+    std::uint32_t mapped = 0;
+    bool outsidePause = MapTimestamp(timestampMs, bVideo, mapped);
+    // Sound stamped while paused is left out of both files; pictures stay
+    // (later frames refer to them) and take no time at the pause's start.
+    if (!bVideo && !outsidePause) return;
+    for (IMUXPushData* sub : m_SubMuxers) sub->PushMediaData(bVideo, bKeyFrame, payload, timestampMs);
+
+    MediaPacket packet;
+    packet.data = CopyPayload(payload);
+    packet.timestamp = mapped;
+    packet.bKeyFrame = bKeyFrame;
+    packet.bVideo = bVideo;
+    Stream stream = bVideo ? kVideo : kAudio;
+    (bVideo ? m_VideoQueue : m_AudioQueue).push_back(std::move(packet));
+    if (bVideo) ++m_nVideoPushed;
+    m_adwNewestMs[stream] = m_abPushed[stream] ? std::max(m_adwNewestMs[stream], mapped) : mapped;
+    m_abPushed[stream] = true;
+    m_allLastPushMs[stream] = GetTickMs();
+    m_DataEvent.Signal();
+}
+
+std::uint32_t CFlvMuxer::SetVideoConfig(CDataPackage& config) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    std::string bytes = config.FlattenPackage();
+    if (m_pVideoHeader) {
+        std::string current = m_pVideoHeader->FlattenPackage();
+        if (current.size() >= kVideoTagHeaderLen &&
+            current.compare(kVideoTagHeaderLen, std::string::npos, bytes) == 0)
+            return 0;
+    }
+    static const std::uint8_t kHeader[kVideoTagHeaderLen] = {0x17, 0x00, 0x00, 0x00, 0x00};
+    auto* header = new CDataPackage(kVideoTagHeaderLen + bytes.size());
+    header->Write(kHeader, sizeof kHeader);
+    header->Write(bytes.data(), bytes.size());
+    if (m_pVideoHeader) m_pVideoHeader->DestroyPackage();
+    m_pVideoHeader = header;
+    // The writer switches to it at the next picture pushed from now on and
+    // writes it before the next key frame.
+    m_PendingVideoHeaders.push_back({m_nVideoPushed, header->FlattenPackage()});
+    return 0;
+}
+
+int CFlvMuxer::SetPause(bool paused) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    auto now = static_cast<std::uint32_t>(GetTickMs());
+    bool open = !m_Pauses.empty() && m_Pauses.back().bOpen;
+    if (paused) {
+        if (open) return 0;
+        m_dwPauseBeginMs = now;
+        Pause pause;
+        pause.dwBeginMs = now;
+        m_Pauses.push_back(pause);
+        UC_LOG_THIS(CLogWrapper::LOG_INFO, "pause at " << now);
+        return 0;
+    }
+    // A resume without a pause changes nothing.
+    if (!open) return 0;
+    m_Pauses.back().dwEndMs = now;
+    m_Pauses.back().bOpen = false;
+    m_dwPausedMs += now - m_dwPauseBeginMs;
+    m_dwPauseBeginMs = 0;
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "resume at " << now << ", paused ms=" << m_dwPausedMs);
+    return 0;
+}
+
+std::uint32_t CFlvMuxer::AddSubMuxer(IMUXPushData* other) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (other && other != this) m_SubMuxers.insert(other);
+    return 0;
+}
+
+std::uint32_t CFlvMuxer::GetPausedMs() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_dwPausedMs;
+}
+
+int CFlvMuxer::Stop() {
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        thread = std::move(m_PumpThread);
+        m_StopEvent.Signal();
+    }
+    if (thread.joinable()) thread.join();
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_pFlv.reset();
+    return 0;
+}
+
+int CFlvMuxer::PumpThread(CFlvMuxer* pTmp) {
+    if (!pTmp) {
+        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
+        return -1;
+    }
+    return pTmp->PumpLoop();
+}
+
+int CFlvMuxer::PumpLoop() {
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
+    IMuxErrorNotify* notify = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        notify = m_pErrorNotify;
+    }
+    bool holding = false;
+    bool stopping = false;
+    while (!stopping) {
+        const CTimeValueWrapper poll(0, kHoldPollUs);
+        stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent, holding ? &poll : nullptr) == 0;
+        int code = 0;
+        Stream failed = kAudio;
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            // At stop everything still queued is written, in order, before
+            // the file is finished.
+            code = WriteQueued(stopping, holding, failed);
+            if (code == 0 && stopping) {
+                code = FinishFile();
+                if (code != 0) {
+                    UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Finish Fail, errorcode= " << code);
+                }
+            } else if (code != 0) {
+                UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Write Fail(" << (failed == kAudio ? 1 : 2)
+                                                                       << "), errorcode= " << code);
+            }
+        }
+        if (code != 0) {
+            // Outside the muxer lock: the engine takes its own lock here.
+            if (notify) notify->OnMuxError(code);
+            UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread go stop");
+            return -1;
+        }
+    }
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread go stop");
+    return 0;
+}
+
+bool CFlvMuxer::MayWrite(Stream stream, std::uint32_t timestamp, std::uint64_t nowMs) const {
+    Stream other = stream == kAudio ? kVideo : kAudio;
+    if (m_abPushed[other] && timestamp <= m_adwNewestMs[other]) return true;
+    if (m_abPushed[stream] && m_adwNewestMs[stream] - timestamp >= kInterleaveWaitMs) return true;
+    return nowMs - m_allLastPushMs[other] >= kInterleaveWaitMs;
+}
+
+int CFlvMuxer::WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed) {
+    bHolding = false;
+    bool wrote = false;
+    std::uint64_t now = GetTickMs();
+    for (;;) {
+        bool haveAudio = !m_AudioQueue.empty();
+        bool haveVideo = !m_VideoQueue.empty();
+        if (!haveAudio && !haveVideo) break;
+        Stream stream = haveAudio && (!haveVideo || m_AudioQueue.front().timestamp <=
+                                                        m_VideoQueue.front().timestamp)
+                            ? kAudio
+                            : kVideo;
+        std::list<MediaPacket>& queue = stream == kAudio ? m_AudioQueue : m_VideoQueue;
+        MediaPacket& packet = queue.front();
+        bool otherQueued = stream == kAudio ? haveVideo : haveAudio;
+        if (!bDrainAll && !otherQueued && !MayWrite(stream, packet.timestamp, now)) {
+            bHolding = true;
+            break;
+        }
+        int code = stream == kAudio ? WriteAudioPacket(packet) : WriteVideoPacket(packet);
+        if (code != 0) {
+            failed = stream;
+            return code;
+        }
+        m_dwLastTimestamp = std::max(m_dwLastTimestamp, packet.timestamp);
+        queue.pop_front();
+        wrote = true;
+    }
+    if (wrote) {
+        // Buffered tags reach the file now, so that a file that cannot grow
+        // is noticed with this batch.
+        m_pFlv->Flush();
+        if (m_pFlv->GetLastWriteError() != 0) {
+            failed = m_nLastGrowCode <= ERR_AUDIO_FRAME_WRITE ? kAudio : kVideo;
+            return m_nLastGrowCode;
+        }
+    }
+    return 0;
+}
+
+int CFlvMuxer::WriteTag(bool bVideo, std::uint32_t timestamp, CDataPackage& body, int growCode) {
+    if (!m_pFlv) return kNoWriter;
+    unsigned long tagPos = 0;
+    int rv = bVideo ? m_pFlv->WriteVideo(timestamp, body, m_dwVideoStreamId, &tagPos)
+                    : m_pFlv->WriteAudio(timestamp, body, m_dwAudioStreamId, &tagPos);
+    if (rv != 0) return rv;
+    m_nLastGrowCode = growCode;
+    // A tag that starts where the previous one did means that the previous
+    // write did not make the file grow.
+    if (static_cast<std::uint32_t>(tagPos) == m_dwLastTagPos) return growCode;
+    m_dwLastTagPos = static_cast<std::uint32_t>(tagPos);
+    if (m_pFlv->GetLastWriteError() != 0) return growCode;
+    return 0;
+}
+
+int CFlvMuxer::WriteAudioHeader(const MediaPacket& packet) {
+    char adts[kAdtsHeaderLen];
+    if (!packet.data || packet.data->Peek(adts, sizeof adts) != CDataPackage::PKG_OK)
+        return ERR_SHORT_AUDIO_HEADER;
+    char config[5];
+    unsigned configLen = sizeof config;
+    if (!GetAACConfigureFromAdts(adts, sizeof adts, config, &configLen)) return ERR_BAD_ADTS_HEADER;
+    CDataPackage body(2 + configLen);
+    const std::uint8_t kHeader[2] = {m_abAudioTagHeader[0], 0x00};
+    body.Write(kHeader, sizeof kHeader);
+    body.Write(config, configLen);
+    return WriteTag(false, packet.timestamp, body, ERR_AUDIO_HEADER_WRITE);
+}
+
+int CFlvMuxer::WriteAudioPacket(MediaPacket& packet) {
+    if (!m_bAudioHeaderWritten) {
+        m_bAudioHeaderWritten = 1;
+        int code = WriteAudioHeader(packet);
+        if (code != 0) return code;
+    }
+    std::size_t headerLen = AdtsHeaderLength(*packet.data);
+    if (packet.data->GetPackageLength() <= headerLen) {
+        UC_LOG_THIS(CLogWrapper::LOG_WARNING, "audio packet without AAC data skipped, length="
+                                                  << packet.data->GetPackageLength());
+        return 0;
+    }
+    CDataPackage* frame = packet.data->DuplicatePackage();
+    frame->AdvancePackageReadPtr(headerLen);
+    CDataPackage body(sizeof m_abAudioTagHeader, m_abAudioTagHeader, CDataPackage::FLAG_NONE,
+                      sizeof m_abAudioTagHeader);
+    body.Append(frame);
+    int code = WriteTag(false, packet.timestamp, body, ERR_AUDIO_FRAME_WRITE);
+    frame->DestroyPackage();
+    return code;
+}
+
+int CFlvMuxer::WriteVideoPacket(MediaPacket& packet) {
+    while (!m_PendingVideoHeaders.empty() && m_PendingVideoHeaders.front().nFromPicture <= m_nVideoWritten) {
+        m_strActiveVideoHeader = std::move(m_PendingVideoHeaders.front().strBody);
+        m_PendingVideoHeaders.pop_front();
+        m_bVideoHeaderWritten = 0;
+    }
+    if (!m_bVideoHeaderWritten && packet.bKeyFrame && !m_strActiveVideoHeader.empty()) {
+        CDataPackage header(m_strActiveVideoHeader.size(), m_strActiveVideoHeader.data(),
+                            CDataPackage::FLAG_WRAP, m_strActiveVideoHeader.size());
+        int code = WriteTag(true, packet.timestamp, header, ERR_VIDEO_HEADER_WRITE);
+        if (code != 0) return code;
+        m_bVideoHeaderWritten = 1;
+    }
+    const std::uint8_t header[kVideoTagHeaderLen] = {
+        static_cast<std::uint8_t>(packet.bKeyFrame ? 0x17 : 0x27), 0x01, 0x00, 0x00, 0x00};
+    CDataPackage body(sizeof header, header, CDataPackage::FLAG_NONE, sizeof header);
+    CDataPackage* frame = packet.data ? packet.data->DuplicatePackage() : nullptr;
+    body.Append(frame);
+    int code = WriteTag(true, packet.timestamp, body, ERR_VIDEO_FRAME_WRITE);
+    if (frame) frame->DestroyPackage();
+    if (code == 0) ++m_nVideoWritten;
+    return code;
+}
+
+int CFlvMuxer::FinishFile() {
+    if (!m_pFlv) return kNoWriter;
+    // The time line has the pauses removed already, so the last time stamp
+    // is the recorded length; the writer takes whole seconds, rounded here
+    // to the nearest.
+    unsigned seconds = (m_dwLastTimestamp + 500) / 1000;
+    unsigned long tagPos = 0, tagLen = 0;
+    int rv = m_pFlv->Seek(static_cast<long>(m_dwMetaDataPos), 0);
+    if (rv == 0) {
+        rv = m_pFlv->CreateMetaData(seconds, m_wWidth, m_wHeight, 0, 0, 7, 0, 0.0, 10, 1, tagPos,
+                                    tagLen, 1);
+    }
+    m_pFlv->Flush();
+    m_pFlv->Finished();
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "file finished, duration=" << seconds << ", last timestamp="
+                                                                   << m_dwLastTimestamp
+                                                                   << ", paused ms=" << m_dwPausedMs);
+    if (rv != 0 || tagPos != m_dwMetaDataPos || tagLen != m_dwMetaDataLen ||
+        m_pFlv->GetLastWriteError() != 0)
+        return ERR_FINISH_FAILED;
+    return 0;
+}

@@ -1,0 +1,262 @@
+#include "videoencodingworker.h"
+
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "basekit/datapackage.h"
+#include "basekit/logwrapper.h"
+#include "basekit/tickcount.h"
+
+namespace {
+
+// An encoder drained at stop never holds more frames than this; the bound
+// only guards against a codec that keeps answering.
+constexpr int kMaxDrainedFrames = 1024;
+
+struct CodecDeleter {
+    void operator()(CUcH264codec* codec) const { DestoryH264Codec(codec); }
+};
+using CodecPtr = std::unique_ptr<CUcH264codec, CodecDeleter>;
+
+// A package of its own holding a copy of every readable byte of `source`:
+// the caller may reuse its buffer as soon as the push returns.
+CDataPackage* CopyPayload(const CDataPackage* source) {
+    std::size_t length = source ? source->GetPackageLength() : 0;
+    auto* copy = new CDataPackage(length);
+    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
+        copy->AdvancePackageWritePtr(length);
+    return copy;
+}
+
+bool IsKeyFrame(int type) {
+    return type == UC_H264_FRAME_IDR || type == UC_H264_FRAME_I;
+}
+
+}  // namespace
+
+CVideoEncodingWorker::CVideoEncodingWorker() {
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry");
+}
+
+CVideoEncodingWorker::~CVideoEncodingWorker() {
+    if (m_Thread.joinable()) StopEncoding();
+}
+
+bool CVideoEncodingWorker::Init(IMUXPushData* pMux, int iWidth, int iHeight,
+                                std::uint32_t unformat, std::uint32_t iFps,
+                                IVideoEncodingObserver* pSink) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry, iWidth: " << iWidth << ", iHeight: " << iHeight
+                                                         << ", unformat: " << unformat);
+    m_pMux = pMux;
+    if (!pSink) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- NULL == pSink");
+        return false;
+    }
+    m_pObserver = pSink;
+    m_EncodeParam.width = iWidth;
+    m_EncodeParam.height = iHeight;
+    m_EncodeParam.encoderValueA = 300;
+    m_EncodeParam.encoderValueB = 150;
+    m_EncodeParam.frameRate = static_cast<std::int32_t>(iFps);
+    m_EncodeParam.inputFormat = static_cast<std::int32_t>(unformat);
+    m_EncodeParam.secondFormat = static_cast<std::int32_t>(unformat);
+    m_EncodeParam.value7 = 0;
+    m_EncodeParam.bitRate = 1500000;
+    m_EncodeParam.value9 = 0;
+    m_EncodeParam.value10 = 0;
+    m_EncodeParam.value11 = 0;
+    m_EncodeParam.value12 = 0;
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok");
+    return true;
+}
+
+int CVideoEncodingWorker::StartEncoding() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry");
+    if (m_Thread.joinable()) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create thread fail, the thread runs already");
+        return -1;
+    }
+    try {
+        m_Thread = std::thread(&CVideoEncodingWorker::VideoEncodingThread, this);
+    } catch (const std::system_error&) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create thread fail");
+        return -1;
+    }
+    return 0;
+}
+
+int CVideoEncodingWorker::StopEncoding() {
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry");
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        thread = std::move(m_Thread);
+        m_StopEvent.Signal();
+    }
+    if (thread.joinable()) thread.join();
+    return 0;
+}
+
+void CVideoEncodingWorker::PushFrame(std::uint32_t timestampMs, CDataPackage* picture) {
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        if (IsPausedAt(timestampMs)) {
+            ++m_dwPausedPictures;
+            return;
+        }
+    }
+    MediaPacket packet;
+    packet.data = CopyPayload(picture);
+    packet.timestamp = timestampMs;
+    packet.bKeyFrame = true;
+    packet.bVideo = true;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_InputQueue.push_back(std::move(packet));
+    m_DataEvent.Signal();
+}
+
+int CVideoEncodingWorker::SetPause(bool paused) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (paused == m_bPaused) return 0;
+    m_bPaused = paused;
+    auto now = static_cast<std::uint32_t>(GetTickMs());
+    if (paused) {
+        m_bHavePause = true;
+        m_dwPauseBeginMs = now;
+        m_dwPausedPictures = 0;
+        UC_LOG_THIS(CLogWrapper::LOG_INFO, "pause at " << now);
+    } else {
+        m_dwPauseEndMs = now;
+        UC_LOG_THIS(CLogWrapper::LOG_INFO, "resume at " << now << ", pictures left out=" << m_dwPausedPictures);
+    }
+    return 0;
+}
+
+bool CVideoEncodingWorker::IsPausedAt(std::uint32_t timestampMs) const {
+    if (!m_bHavePause) return false;
+    // Differences of 32-bit clock values that may have wrapped.
+    bool fromBegin = static_cast<std::int32_t>(timestampMs - m_dwPauseBeginMs) >= 0;
+    bool beforeEnd = m_bPaused || static_cast<std::int32_t>(m_dwPauseEndMs - timestampMs) > 0;
+    return fromBegin && beforeEnd;
+}
+
+UcH264EncodeParam CVideoEncodingWorker::GetEncodeParam() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_EncodeParam;
+}
+
+int CVideoEncodingWorker::VideoEncodingThread(CVideoEncodingWorker* pTmp) {
+    if (!pTmp) {
+        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
+        return -1;
+    }
+    return pTmp->EncodingLoop();
+}
+
+std::list<MediaPacket> CVideoEncodingWorker::TakeQueue() {
+    std::list<MediaPacket> batch;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    batch.swap(m_InputQueue);
+    return batch;
+}
+
+int CVideoEncodingWorker::EncodingLoop() {
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
+    ThreadContext ctx;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        ctx.pMux = m_pMux;
+        ctx.pObserver = m_pObserver;
+        ctx.param = m_EncodeParam;
+    }
+    CodecPtr codec(CreateH264Codec(0));
+    if (!codec) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create H264 Encode codec fail");
+        return -1;
+    }
+    int rv = codec->Init(&ctx.param);
+    if (rv != 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create H264 Encode codec init fail, errorcode=" << rv);
+        return -2;
+    }
+    for (;;) {
+        // The stop event comes first, so it wins when both are set. Whatever
+        // was pushed before the stop is still queued then and is encoded
+        // below before the thread ends.
+        bool stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent) == 0;
+        std::list<MediaPacket> batch = TakeQueue();
+        EncodeBatch(codec.get(), ctx, batch);
+        if (stopping) break;
+    }
+    DrainEncoder(codec.get(), ctx);
+    codec.reset();
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread go stop");
+    return 0;
+}
+
+void CVideoEncodingWorker::EncodeBatch(CUcH264codec* codec, ThreadContext& ctx,
+                                       std::list<MediaPacket>& batch) {
+    for (const MediaPacket& picture : batch) EncodePicture(codec, ctx, picture);
+    batch.clear();
+}
+
+void CVideoEncodingWorker::EncodePicture(CUcH264codec* codec, ThreadContext& ctx,
+                                         const MediaPacket& picture) {
+    // Pushed pictures are single blocks (PushFrame copies them into one);
+    // a chain would be flattened here.
+    std::string flat;
+    const unsigned char* bytes = nullptr;
+    std::size_t length = picture.data ? picture.data->GetPackageLength() : 0;
+    if (picture.data && !picture.data->GetNext()) {
+        bytes = picture.data->GetReadPtr();
+    } else if (picture.data) {
+        flat = picture.data->FlattenPackage();
+        bytes = reinterpret_cast<const unsigned char*>(flat.data());
+    }
+    unsigned char* out = nullptr;
+    int outLen = 0;
+    std::uint32_t timestamp = picture.timestamp;
+    int type = codec->Encode(bytes, static_cast<int>(length), ctx.param.width, ctx.param.height,
+                             &out, &outLen, &timestamp);
+    DeliverFrame(codec, ctx, type, out, outLen, timestamp);
+}
+
+void CVideoEncodingWorker::DrainEncoder(CUcH264codec* codec, ThreadContext& ctx) {
+    for (int i = 0; i < kMaxDrainedFrames; ++i) {
+        unsigned char* out = nullptr;
+        int outLen = 0;
+        std::uint32_t timestamp = 0;
+        int type = codec->Flush(&out, &outLen, &timestamp);
+        if (type == UC_H264_FRAME_NONE || !out || outLen <= 0) return;
+        DeliverFrame(codec, ctx, type, out, outLen, timestamp);
+    }
+}
+
+void CVideoEncodingWorker::DeliverFrame(CUcH264codec* codec, ThreadContext& ctx, int type,
+                                        unsigned char* out, int outLen, std::uint32_t timestamp) {
+    if (type == UC_H264_FRAME_NONE || !out || outLen <= 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_WARNING, "Invaild type");
+        return;
+    }
+    bool key = IsKeyFrame(type);
+    if (ctx.bNeedConfig && key) {
+        unsigned char* config = nullptr;
+        int configLen = 0;
+        if (codec->GetAVCConfig(&config, &configLen) != 0 || !config || configLen <= 0) {
+            UC_LOG_THIS(CLogWrapper::LOG_WARNING, "Invaild AvgData");
+            return;
+        }
+        CDataPackage configPackage(static_cast<std::size_t>(configLen), config,
+                                   CDataPackage::FLAG_WRAP, static_cast<std::size_t>(configLen));
+        if (ctx.pMux) ctx.pMux->SetVideoConfig(configPackage);
+        ctx.bNeedConfig = false;
+    }
+    CDataPackage frame(static_cast<std::size_t>(outLen), out, CDataPackage::FLAG_WRAP,
+                       static_cast<std::size_t>(outLen));
+    if (ctx.pMux) ctx.pMux->PushMediaData(true, key, &frame, timestamp);
+    if (ctx.pObserver) ctx.pObserver->OnVideoFrameEncoded();
+}

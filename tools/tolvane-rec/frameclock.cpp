@@ -21,5 +21,6 @@ bool CFrameClock::Take(std::uint64_t nowMs, std::uint64_t& index, std::uint64_t&
 }
 
 void CFrameClock::SkipTo(std::uint64_t nowMs) {
-    if (nowMs >= NextDueMs()) m_nNext = LatestDue(nowMs) + 1;
+    // The picture due at nowMs stays to be taken.
+    if (nowMs >= NextDueMs()) m_nNext = LatestDue(nowMs);
 }

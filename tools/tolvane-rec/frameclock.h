@@ -19,7 +19,7 @@ public:
     // `skipped` the number of due pictures passed over since the last take.
     bool Take(std::uint64_t nowMs, std::uint64_t& index, std::uint64_t& skipped);
     // Moves the grid on to nowMs without counting what is passed over (a
-    // pause produces no pictures).
+    // pause produces no pictures); the picture due at nowMs is the next.
     void SkipTo(std::uint64_t nowMs);
 
 private:

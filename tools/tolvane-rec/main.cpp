@@ -249,6 +249,7 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int
                 pauseBeginMs = GetTickMs();
                 status.Note("paused");
             } else {
+                clock.SkipTo(GetTickMs());
                 session.Resume();
                 pausedMs += GetTickMs() - pauseBeginMs;
                 status.Note("resumed");

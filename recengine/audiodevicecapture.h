@@ -1,0 +1,135 @@
+// CAudioDeviceCapture: captures one sound-server endpoint on a thread of its
+// own and hands 44100 Hz stereo S16 blocks to an IAudioDeviceCaptureSink.
+//
+// A microphone (bIsInputDevice) records its PulseAudio source; a speaker is
+// captured in loopback by recording its sink's monitor source. The object
+// has its own server connection and a pa_mainloop that StartCapture drives
+// while it opens the stream and the capture thread drives afterwards.
+// Samples are S16LE at the device's native rate and channel count where
+// possible, delivered in 10 ms fragments; the stream buffers up to 5 s.
+//
+// Block times (engine clock, GetTickNs): a microphone block carries the
+// capture time of its first frame: the read time minus the stream latency
+// (the sound still buffered for this client from the block's first frame
+// on, plus the source's and the transport's latency as the server last
+// reported them) and minus the resampler's delay. Since a late wake-up can
+// only make that estimate later, consecutive blocks are chained (each one
+// expected where the previous one's frames end) and the estimate follows
+// measurements below the chain quickly (a quarter of the difference per
+// block) and above it slowly (a 32nd); a jump of more
+// than 50 ms (lost sound, an overflow) starts the chain again. A loopback
+// block carries its read time.
+//
+// A device that goes away, or a server that dies, ends the capture thread:
+// IsCapturing() turns false and StopCapture() still works. An object is
+// started once; the engine creates a fresh one for every start.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "basekit/eventwrapper.h"
+#include "enginetypes.h"
+
+class CResamplerProxy;
+struct pa_mainloop;
+struct pa_context;
+struct pa_stream;
+
+class CAudioDeviceCapture {
+public:
+    CAudioDeviceCapture();
+    ~CAudioDeviceCapture();
+    CAudioDeviceCapture(const CAudioDeviceCapture&) = delete;
+    CAudioDeviceCapture& operator=(const CAudioDeviceCapture&) = delete;
+
+    // 0; -1 when a sink or a thread is already set; -2 without a resampler.
+    int Init(IAudioDeviceCaptureSink* pSink, CResamplerProxy* pResample);
+    // deviceName: the friendly name (kept for the logs); endpointId: the
+    // source name (microphone) or the sink name (loopback). UTF-8.
+    // 0 or a negative code:
+    //   -1 no sink, or already started;   -2 name null, or ID null/empty;
+    //   -3 server unreachable;            -4 no such source/sink;
+    //   -5 stream not created;            -6 the device's sample spec unusable;
+    //   -7 stream not connected;          -10 resampler refused the format;
+    //   -11 thread not created;           -12 stream did not start.
+    int StartCapture(bool bIsInputDevice, const char* deviceName, const char* endpointId);
+    // Stops and joins the thread, then disconnects the stream; always 0.
+    // Not to be called from the sink callback.
+    int StopCapture();
+    int PauseOrResumeCapture(bool bIsPause);
+    bool IsCapturing();
+    bool IsInputDevice();
+
+    // The format negotiated with the device (valid after a successful start).
+    std::uint32_t GetDeviceSampleRate();
+    std::uint32_t GetDeviceChannels();
+
+private:
+    // What the capture thread works with, taken under the lock at the start.
+    struct Snapshot {
+        pa_mainloop* pLoop = nullptr;
+        pa_stream* pStream = nullptr;
+        bool bIsInputDevice = false;
+        std::uint32_t bytesPerSample = 2;
+        std::uint32_t channels = 0;
+        std::uint32_t sampleRate = 0;
+        IAudioDeviceCaptureSink* pSink = nullptr;
+        CResamplerProxy* pResample = nullptr;
+    };
+    struct NativeFormat {
+        std::uint32_t rate = 0;
+        std::uint32_t channels = 0;
+        std::string sourceName;  // the source to record
+    };
+
+    // The chain of microphone block times (capture thread only).
+    struct TimeChain {
+        bool bValid = false;
+        std::uint64_t nextNs = 0;  // where the next block is expected to start
+    };
+
+    // StartCapture steps; each returns 0 or its negative code.
+    int _ConnectServer();
+    int _FindDevice(bool bIsInputDevice, const std::string& endpointId, NativeFormat& native);
+    int _OpenStream(const NativeFormat& native);
+    void _ChooseFormat(const NativeFormat& native);
+    // Drives the mainloop on the calling thread until `done` or `timeoutMs`.
+    template <class Done>
+    bool _IterateUntil(Done done, int timeoutMs);
+
+    void _ThreadMain(Snapshot snap);
+    int _StartStream(const Snapshot& snap);
+    // Reads and delivers every fragment the stream holds; 0 or negative.
+    int _DrainPackets(const Snapshot& snap);
+    void _DeliverFragment(const Snapshot& snap, const void* data, std::size_t bytes);
+    // The first frame's capture time of a microphone fragment of `bytes`.
+    std::uint64_t _MicrophoneTime(const Snapshot& snap, std::uint64_t readNs, std::size_t bytes);
+    void _OnOverflow();
+    void _ReleaseEndpoint();
+
+    std::mutex m_lock;
+    IAudioDeviceCaptureSink* m_pSink = nullptr;
+    CResamplerProxy* m_pResample = nullptr;
+    std::thread m_hThread;
+    CEventWrapper m_stopEvent{true, false};
+    CEventWrapper m_startedEvent{true, false};
+    CEventWrapper m_pauseEvent{true, false};
+    bool m_bCapturing = false;
+    std::atomic<bool> m_bThreadEnded{false};
+    std::atomic<int> m_nStartResult{0};
+    bool m_bIsInputDevice = false;
+    std::string m_strDeviceName;
+    std::string m_strEndpointId;
+
+    pa_mainloop* m_pLoop = nullptr;       // the object's own loop
+    pa_context* m_pContext = nullptr;     // its connection to the server
+    pa_stream* m_pStream = nullptr;       // the record stream
+    std::uint32_t m_dwBytesPerSample = 2;
+    std::uint32_t m_dwSampleRate = 0;
+    std::uint32_t m_dwChannels = 0;
+    TimeChain m_timeChain;
+};

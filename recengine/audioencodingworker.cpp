@@ -181,7 +181,10 @@ void CAudioEncodingWorker::PushFrame(const unsigned char* data, int length) {
     }
     m_nLastStampSamples = stampSamples;
     ++m_nFramesOut;
-    const std::uint64_t stampNs = GridTimeNs(stampSamples);
+    // The time the frame's audio was captured: kStampLeadFrames before its slot's end.
+    const std::uint64_t gridNs = GridTimeNs(stampSamples);
+    constexpr std::uint64_t kLeadNs = std::uint64_t{kStampLeadFrames} * 1000000000ULL / kSampleRate;
+    const std::uint64_t stampNs = gridNs > kLeadNs ? gridNs - kLeadNs : 0;
     const auto timestampMs = static_cast<std::uint32_t>(stampNs / 1000000ULL);
     // The muxer's copy shares the package's bytes, and the codec reuses its
     // output memory: hand over bytes the package owns.

@@ -9,12 +9,17 @@
 // the grid never drifts. A slot for which neither source has audio gives no
 // frame.
 //
-// Time stamps: the audio of a slot is stamped with the slot's end on the
-// engine clock in milliseconds (GetTickNs / 1e6). The AAC encoder returns
-// each frame two calls later and starts with one frame of priming; a frame
-// is therefore stamped with the slot whose audio it carries, and the priming
-// frame one frame duration before the first slot's end, so consecutive
-// frames are 1024/44100 s apart and the sound sits where its slot is.
+// Time stamps: a frame is stamped, on the engine clock in milliseconds
+// (GetTickNs / 1e6), with the time its audio was captured. A slot's run is
+// the oldest audio the rate correctors hold when the slot begins, and they
+// hold at least their start-up fill (kInitialPrimeFrames) before a source
+// runs, so the run was captured about that long before the slot's start:
+// the frame is stamped kStampLeadFrames (one slot plus that fill) before the
+// slot's end. Stamped at the slot's end, the sound would sit about 60 ms
+// behind the picture. The AAC encoder returns each frame two calls later and
+// starts with one frame of priming; a frame is therefore stamped with the
+// slot whose audio it carries, and the priming frame one frame duration
+// before the first one, so consecutive frames are 1024/44100 s apart.
 //
 // Stop: the thread encodes the slots begun up to the stop, then everything
 // still queued or buffered for either source (slot by slot, continuing the
@@ -43,6 +48,8 @@ public:
     static constexpr std::uint32_t kSlotFrames = CAudioSlotMixer::kSlotFrames;
     // 1 024 000 / 44100 ms, rounded up.
     static constexpr int kWaitMs = 24;
+    // How far before its slot's end a frame is stamped (see above).
+    static constexpr std::uint32_t kStampLeadFrames = kSlotFrames + CAudioRateCorrector::kInitialPrimeFrames;
 
     CAudioEncodingWorker();
     // Stops the thread if it still runs.

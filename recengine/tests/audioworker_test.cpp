@@ -396,14 +396,23 @@ double ToneAmplitude(const std::vector<std::int16_t>& pcm, std::size_t from, std
     return 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(count);
 }
 
-// The time stamps lie on the 1024/44100 s grid that starts at startNs,
-// consecutive from the first one; returns the grid index of the first.
+// The engine-clock time of grid point n less the worker's stamp lead (a
+// frame is stamped with the time its audio was captured, that far before its
+// slot's end).
+std::uint64_t StampNs(std::uint64_t startNs, std::uint64_t n) {
+    return GridNs(startNs, n * 1024) -
+           std::uint64_t{CAudioEncodingWorker::kStampLeadFrames} * 1000000000ULL / 44100;
+}
+
+// The time stamps lie on the 1024/44100 s grid that starts at startNs
+// (shifted by the stamp lead), consecutive from the first one; returns the
+// grid index of the first.
 std::uint64_t ExpectStampsOnGrid(const std::vector<CCollectSink::Frame>& frames, std::uint64_t startNs) {
     if (frames.empty()) return 0;
     std::uint64_t first = 0;
-    while (GridNs(startNs, first * 1024) / kMs < frames[0].timestampMs) ++first;
+    while (StampNs(startNs, first) / kMs < frames[0].timestampMs) ++first;
     for (std::size_t k = 0; k < frames.size(); ++k) {
-        EXPECT_EQ(frames[k].timestampMs, GridNs(startNs, (first + k) * 1024) / kMs) << "frame " << k;
+        EXPECT_EQ(frames[k].timestampMs, StampNs(startNs, first + k) / kMs) << "frame " << k;
         EXPECT_FALSE(frames[k].bVideo);
         if (::testing::Test::HasFailure()) break;
     }
@@ -644,8 +653,11 @@ TEST(AudioEncodingWorker, ThreadRunsOnTheEngineClockAndEncodesEverythingCaptured
     EXPECT_NEAR(static_cast<double>(frames[0].timestampMs), static_cast<double>(startNs / kMs), 500.0);
     // Everything pushed before the stop is in the output (after the priming frame).
     EXPECT_GE((frames.size() - 1) * 1024, pushedAtStop.load());
+    // The last frames carry the audio captured up to the stop (stamped with
+    // its capture time, the stamp lead before their slots' ends).
+    const std::uint64_t leadMs = std::uint64_t{CAudioEncodingWorker::kStampLeadFrames} * 1000 / 44100;
     EXPECT_LE(frames.back().timestampMs, stopNs / kMs + 200);
-    EXPECT_GE(frames.back().timestampMs, stopNs / kMs);
+    EXPECT_GE(frames.back().timestampMs + leadMs, stopNs / kMs);
 }
 
 TEST(AudioEncodingWorker, WithNeitherSourceDeliveringNoFramesArePushed) {

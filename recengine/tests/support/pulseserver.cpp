@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,36 +46,25 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
     return out;
 }
 
-// Spawns argv[0] (looked up in PATH). With `output`, its stdout is collected
-// and the call waits for the exit status; otherwise the child's pid is
-// returned through `pidOut` and the call does not wait. stdin is /dev/null,
-// stderr goes to `stderrPath` (or /dev/null).
-bool Spawn(std::vector<std::string> argv, std::vector<std::string> env, std::string* output,
-           pid_t* pidOut, const char* stderrPath = "/dev/null") {
+// Runs argv[0] (looked up in PATH) to its end and collects its stdout;
+// stdin is /dev/null, stderr is dropped. True on exit status 0.
+bool Run(std::vector<std::string> argv, std::vector<std::string> env, std::string* output) {
     int pipeFds[2] = {-1, -1};
-    if (output && pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (output) {
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char*> cargv = CStrings(argv);
     std::vector<char*> cenv = CStrings(env);
     pid_t pid = -1;
     int rv = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (output) close(pipeFds[1]);
+    close(pipeFds[1]);
     if (rv != 0) {
-        if (output) close(pipeFds[0]);
+        close(pipeFds[0]);
         return false;
-    }
-    if (!output) {
-        *pidOut = pid;
-        return true;
     }
     output->clear();
     char buf[4096];
@@ -96,6 +86,49 @@ bool Spawn(std::vector<std::string> argv, std::vector<std::string> env, std::str
 std::string PropertiesArg(const char* key, const std::string& description) {
     if (description.empty()) return {};
     return std::string(" ") + key + "=\"device.description='" + description + "'\"";
+}
+
+// The full path of `name` through PATH, or `name` itself.
+std::string FindInPath(const std::string& name) {
+    const char* path = getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return name;
+}
+
+// Starts a daemon that gets SIGTERM when the thread that started it ends,
+// so that a test program that dies (a sanitizer abort, a time-out) leaves no
+// server behind. Only async-signal-safe calls run between fork and exec.
+bool SpawnDaemon(std::vector<std::string> argv, std::vector<std::string> env, const std::string& stderrPath,
+                 pid_t* pidOut) {
+    const std::string program = FindInPath(argv[0]);
+    std::vector<char*> cargv = CStrings(argv);
+    std::vector<char*> cenv = CStrings(env);
+    const pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open("/dev/null", O_WRONLY);
+        int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (in < 0 || out < 0 || err < 0) _exit(127);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execve(program.c_str(), cargv.data(), cenv.data());
+        _exit(127);
+    }
+    *pidOut = pid;
+    return true;
 }
 
 }  // namespace
@@ -225,7 +258,7 @@ bool CPulseServer::Start(std::string* error, int timeoutMs) {
                                      "--disallow-exit=no",
                                      "--log-target=file:" + m_strFolder + "/pulse.log"};
     const std::string stderrPath = m_strFolder + "/pulse.stderr";
-    if (!Spawn(argv, env, nullptr, &m_pid, stderrPath.c_str())) {
+    if (!SpawnDaemon(argv, env, stderrPath, &m_pid)) {
         m_pid = -1;
         if (error) *error = "cannot start pulseaudio";
         return false;
@@ -294,8 +327,7 @@ bool CPulseServer::Pactl(const std::vector<std::string>& args, std::string* outp
     std::vector<std::string> argv = {"pactl", "--server=" + m_strServer};
     argv.insert(argv.end(), args.begin(), args.end());
     std::string ignored;
-    return Spawn(argv, MakeEnvironment({"PULSE_SERVER=" + m_strServer}, {}), output ? output : &ignored,
-                 nullptr);
+    return Run(argv, MakeEnvironment({"PULSE_SERVER=" + m_strServer}, {}), output ? output : &ignored);
 }
 
 int CPulseServer::LoadModule(const std::string& name, const std::string& args) {

@@ -17,6 +17,9 @@
 // SIGKILL after a time-out; Kill() simulates a crash. The destructor stops
 // the daemon and removes the folder. Start() may be called again after a
 // stop: the daemon comes back on the same socket with the same devices.
+// The daemon gets SIGTERM when the thread that started it ends (so a test
+// program that aborts leaves no server behind): start it from a thread that
+// outlives the server, such as the test's main thread.
 #pragma once
 
 #include <sys/types.h>

@@ -128,7 +128,7 @@ def click_pcm(rate=44100, channels=2):
 class PacedPlayer:
     BLOCK_FRAMES = 441  # 10 ms at 44100 Hz
 
-    def __init__(self, server, sink, rate=44100, channels=2, target_ms=40):
+    def __init__(self, server, sink, rate=44100, channels=2, target_ms=300):
         self.rate = rate
         self.channels = channels
         self.frame_bytes = 2 * channels

@@ -162,6 +162,9 @@ void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload
         m_dwBaseTimestamp = timestampMs;
         m_bHaveBase = true;
     }
+    // Sound from before the first packet would pile up at time 0 and push the
+    // rest of the sound late against the pictures: it is left out.
+    if (!bVideo && ClockDiff(m_dwBaseTimestamp, timestampMs) < 0) return;
     std::uint32_t mapped = 0;
     bool outsidePause = MapTimestamp(timestampMs, bVideo, mapped);
     // Sound stamped while paused is left out of both files; pictures stay

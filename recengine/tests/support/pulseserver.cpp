@@ -355,12 +355,14 @@ bool CPulseServer::UnloadModule(int index) {
 // its packet buffers are recycled through a process-wide free list (a buffer
 // freed on one connection's thread and reused on another's), and its static
 // mutexes are created on first use and published with a compare-and-swap
-// (a mutex allocated on one thread and locked on another). Both look like
+// (a mutex allocated on one thread and locked on another); its tag buffers
+// are built on the caller's thread and read on the mainloop's. All look like
 // races on memory only libpulse touches. Programs that use this fixture run
 // libpulse on several threads, so they carry these suppressions.
 extern "C" const char* __tsan_default_suppressions() {
     return "race:pa_packet_new_data\n"
            "race:pa_srbchannel_read\n"
            "race:pa_mutex_lock\n"
-           "race:pa_mutex_unlock\n";
+           "race:pa_mutex_unlock\n"
+           "race:pa_tagstruct\n";
 }

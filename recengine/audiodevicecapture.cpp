@@ -58,7 +58,7 @@ struct DeviceRequest {
     bool done = false;
     bool found = false;
     int error = 0;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     std::string monitorSource;
 };
 
@@ -72,7 +72,7 @@ void OnDeviceInfo(pa_context* c, const Info* info, int eol, void* userdata) {
         req->done = true;
     } else if (info) {
         req->found = true;
-        req->spec = info->sample_spec;
+        req->sampleSpec = info->sample_spec;
         if constexpr (std::is_same_v<Info, pa_sink_info>) {
             if (info->monitor_source_name) req->monitorSource = info->monitor_source_name;
         }
@@ -293,12 +293,12 @@ int CAudioDeviceCapture::_FindDevice(bool bIsInputDevice, const std::string& end
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- enumerator->GetDevice fail, res=" << err);
         return -4;
     }
-    if (!pa_sample_spec_valid(&req.spec)) {
+    if (!pa_sample_spec_valid(&req.sampleSpec)) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Client->GetMixFormat fail, res=" << int(PA_ERR_INVALID));
         return -6;
     }
-    native.rate = req.spec.rate;
-    native.channels = req.spec.channels;
+    native.rate = req.sampleSpec.rate;
+    native.channels = req.sampleSpec.channels;
     if (bIsInputDevice) {
         native.sourceName = endpointId;
     } else {
@@ -315,18 +315,18 @@ void CAudioDeviceCapture::_ChooseFormat(const NativeFormat& native) {
 }
 
 int CAudioDeviceCapture::_OpenStream(const NativeFormat& native) {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, m_dwSampleRate, static_cast<std::uint8_t>(m_dwChannels)};
+    pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, m_dwSampleRate, static_cast<std::uint8_t>(m_dwChannels)};
     pa_channel_map map;
-    pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
     m_pStream = pa_stream_new(m_pContext, m_bIsInputDevice ? "Tolvane microphone" : "Tolvane loopback",
-                              &spec, &map);
+                              &sampleSpec, &map);
     if (!m_pStream) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Device->Activate fail, res=" << pa_context_errno(m_pContext));
         return -5;
     }
     pa_buffer_attr attr;
-    attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferUs, &spec));
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUs, &spec));
+    attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferUs, &sampleSpec));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUs, &sampleSpec));
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     // Corked until the capture thread runs; never moved to another device,
     // so that a device that goes away ends the capture.

@@ -53,7 +53,7 @@ public:
     // 0 or a negative code:
     //   -1 no sink, or already started;   -2 name null, or ID null/empty;
     //   -3 server unreachable;            -4 no such source/sink;
-    //   -5 stream not created;            -6 the device's sample spec unusable;
+    //   -5 stream not created;            -6 the device's sample format unusable;
     //   -7 stream not connected;          -10 resampler refused the format;
     //   -11 thread not created;           -12 stream did not start.
     int StartCapture(bool bIsInputDevice, const char* deviceName, const char* endpointId);

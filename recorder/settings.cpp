@@ -138,38 +138,38 @@ bool CSettings::storeHotkeyState(const char* valueName, bool on) const {
     return store.create() && store.writeNumber(valueName, on ? 1 : 0);
 }
 
-void CSettings::warnHotkeyTaken(const HotkeySpec& spec) const {
-    UC_LOG(CLogWrapper::LOG_WARNING, " --- hotkey " << spec.id << " is held by another client");
+void CSettings::warnHotkeyTaken(const HotkeySpec& hotkey) const {
+    UC_LOG(CLogWrapper::LOG_WARNING, " --- hotkey " << hotkey.id << " is held by another client");
     if (m_pMessages) {
-        m_pMessages->showMessage(spec.conflictTextKey, "ID_TEXT_TIPS", IMessagePresenter::ICON_WARNING,
+        m_pMessages->showMessage(hotkey.conflictTextKey, "ID_TEXT_TIPS", IMessagePresenter::ICON_WARNING,
                                  IMessagePresenter::BUTTONS_OK);
     }
 }
 
-bool CSettings::setHotkey(const HotkeySpec& spec, bool on) {
+bool CSettings::setHotkey(const HotkeySpec& hotkey, bool on) {
     UC_ASSERTE_RETURN(m_pHotkeys, false);
-    bool& registered = spec.isF9 ? m_bF9Registered : m_bF10Registered;
-    bool& field = spec.isF9 ? hotkeyF9 : hotkeyF10;
+    bool& registered = hotkey.isF9 ? m_bF9Registered : m_bF10Registered;
+    bool& field = hotkey.isF9 ? hotkeyF9 : hotkeyF10;
     if (on) {
         if (registered) return true;
-        IHotkeyRegistrar::Result result = m_pHotkeys->registerHotkey(spec.id, spec.virtualKey);
+        IHotkeyRegistrar::Result result = m_pHotkeys->registerHotkey(hotkey.id, hotkey.virtualKey);
         if (result == IHotkeyRegistrar::HOTKEY_REGISTERED) {
             registered = true;
             field = true;
-            storeHotkeyState(spec.valueName, true);
+            storeHotkeyState(hotkey.valueName, true);
         } else if (result == IHotkeyRegistrar::HOTKEY_ALREADY_REGISTERED) {
-            warnHotkeyTaken(spec);
+            warnHotkeyTaken(hotkey);
         }
         return registered;
     }
     if (registered) {
-        if (!m_pHotkeys->unregisterHotkey(spec.id)) return true;
+        if (!m_pHotkeys->unregisterHotkey(hotkey.id)) return true;
         registered = false;
     }
     // Also when the grab failed at start-up: switching off must stick.
     if (field) {
         field = false;
-        storeHotkeyState(spec.valueName, false);
+        storeHotkeyState(hotkey.valueName, false);
     }
     return false;
 }
@@ -185,12 +185,12 @@ bool CSettings::setHotkeyF10(bool on) {
 void CSettings::registerSavedHotkeys() {
     UC_ASSERTE_RETURN(m_pHotkeys, );
     for (bool f9 : {true, false}) {
-        const HotkeySpec& spec = hotkeySpec(f9);
+        const HotkeySpec& hotkey = hotkeySpec(f9);
         bool& registered = f9 ? m_bF9Registered : m_bF10Registered;
         if (!(f9 ? hotkeyF9 : hotkeyF10) || registered) continue;
-        IHotkeyRegistrar::Result result = m_pHotkeys->registerHotkey(spec.id, spec.virtualKey);
+        IHotkeyRegistrar::Result result = m_pHotkeys->registerHotkey(hotkey.id, hotkey.virtualKey);
         registered = result == IHotkeyRegistrar::HOTKEY_REGISTERED;
-        if (result == IHotkeyRegistrar::HOTKEY_ALREADY_REGISTERED) warnHotkeyTaken(spec);
+        if (result == IHotkeyRegistrar::HOTKEY_ALREADY_REGISTERED) warnHotkeyTaken(hotkey);
     }
 }
 

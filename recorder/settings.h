@@ -136,8 +136,8 @@ public:
 private:
     struct HotkeySpec;
     static const HotkeySpec& hotkeySpec(bool f9);
-    bool setHotkey(const HotkeySpec& spec, bool on);
-    void warnHotkeyTaken(const HotkeySpec& spec) const;
+    bool setHotkey(const HotkeySpec& hotkey, bool on);
+    void warnHotkeyTaken(const HotkeySpec& hotkey) const;
     bool storeHotkeyState(const char* valueName, bool on) const;
     bool writeIni(const char* section, const char* key, const std::string& value) const;
 

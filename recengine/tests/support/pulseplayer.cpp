@@ -73,15 +73,15 @@ CPulsePlayer::Result CPulsePlayer::Play(const std::string& sinkName, const std::
         result.error = "cannot connect";
         return result;
     }
-    pa_sample_spec spec{PA_SAMPLE_S16LE, rate, static_cast<std::uint8_t>(channels)};
-    loop.m_pStream = pa_stream_new(loop.m_pContext, "Tolvane test playback", &spec, nullptr);
+    pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, rate, static_cast<std::uint8_t>(channels)};
+    loop.m_pStream = pa_stream_new(loop.m_pContext, "Tolvane test playback", &sampleSpec, nullptr);
     if (!loop.m_pStream) {
         result.error = "cannot create the stream";
         return result;
     }
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(50 * PA_USEC_PER_MSEC, &spec));
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(50 * PA_USEC_PER_MSEC, &sampleSpec));
     attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                                       PA_STREAM_ADJUST_LATENCY);

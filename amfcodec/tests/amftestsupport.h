@@ -15,6 +15,8 @@
 #include "amfcodec/flashstream.h"
 #include "basekit/logwrapper.h"
 
+#include "../../basekit/tests/logcapture.h"
+
 namespace amftest {
 
 // "02 00 03" style hex of the bytes.
@@ -56,37 +58,6 @@ inline std::string Encoded(CAmfType& value) {
 std::size_t LargestAllocation();
 void ResetLargestAllocation();
 
-class CLogCapture : public ILogObserver {
-public:
-    struct Line {
-        int level;
-        std::string text;
-    };
-
-    explicit CLogCapture(int level = CLogWrapper::LOG_INFO) : m_nPrevLevel(CLogWrapper::Instance()->GetLogLevel()) {
-        CLogWrapper::Instance()->SetLogLevel(level);
-        CLogWrapper::Instance()->SetObserver(this);
-    }
-    ~CLogCapture() override {
-        CLogWrapper::Instance()->SetObserver(nullptr);
-        CLogWrapper::Instance()->SetLogLevel(m_nPrevLevel);
-    }
-    CLogCapture(const CLogCapture&) = delete;
-    CLogCapture& operator=(const CLogCapture&) = delete;
-
-    void OnLogLine(int level, const char* text) override { m_lines.push_back({level, text}); }
-    const std::vector<Line>& Lines() const { return m_lines; }
-    std::vector<Line> Find(const std::string& part) const {
-        std::vector<Line> found;
-        for (const Line& l : m_lines)
-            if (l.text.find(part) != std::string::npos) found.push_back(l);
-        return found;
-    }
-    void Clear() { m_lines.clear(); }
-
-private:
-    std::vector<Line> m_lines;
-    int m_nPrevLevel;
-};
+using ::CLogCapture;  // the base library tests' log capture
 
 }  // namespace amftest

@@ -18,7 +18,7 @@ std::string Written(CFlashStream& stream) { return stream.GetBuf().FlattenPackag
 // The one assertion line of a failed operation: both line numbers equal.
 void ExpectAssertLine(const CLogCapture& log, const std::string& op, const std::string& cond) {
     ASSERT_EQ(log.Lines().size(), 1u) << op;
-    const auto& line = log.Lines()[0];
+    const auto line = log.Lines()[0];
     EXPECT_EQ(line.level, CLogWrapper::LOG_ERROR);
     const std::string prefix = "[CFlashStream::" + op + ":";
     ASSERT_EQ(line.text.rfind(prefix, 0), 0u) << line.text;

@@ -30,12 +30,16 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_lines.push_back({level, text});
     }
-    std::vector<Line> Lines() {
+    std::vector<Line> Lines() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_lines;
     }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.clear();
+    }
     // The lines that contain `part`.
-    std::vector<Line> Find(const std::string& part) {
+    std::vector<Line> Find(const std::string& part) const {
         std::vector<Line> found;
         for (const Line& l : Lines()) {
             if (l.text.find(part) != std::string::npos) found.push_back(l);
@@ -44,7 +48,7 @@ public:
     }
 
 private:
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::vector<Line> m_lines;
     int m_nPrevLevel;
 };

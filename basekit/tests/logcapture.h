@@ -38,6 +38,12 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_lines.clear();
     }
+    // Whether a line of this level contains `part`.
+    bool Contains(int level, const std::string& part) const {
+        for (const Line& l : Lines())
+            if (l.level == level && l.text.find(part) != std::string::npos) return true;
+        return false;
+    }
     // The lines that contain `part`.
     std::vector<Line> Find(const std::string& part) const {
         std::vector<Line> found;

@@ -11,30 +11,13 @@
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
 
+#include "../../basekit/tests/logcapture.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// Collects the log lines written while it is alive.
-class LogCapture : public ILogObserver {
-public:
-    LogCapture() { CLogWrapper::Instance()->SetObserver(this); }
-    ~LogCapture() override { CLogWrapper::Instance()->SetObserver(nullptr); }
-    void OnLogLine(int level, const char* text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back({level, text});
-    }
-    bool Contains(int level, const std::string& part) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& [l, t] : m_lines)
-            if (l == level && t.find(part) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::pair<int, std::string>> m_lines;
-};
+using LogCapture = CLogCapture;
 
 Bytes ReadAll(CFlashStream& stream) {
     std::string flat = stream.GetBuf().FlattenPackage();

@@ -18,6 +18,8 @@
 #include "amfcodec/flashstream.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+
+#include "../../basekit/tests/logcapture.h"
 #include "flvio/aacutil.h"
 #include "flvio/flviotag.h"
 
@@ -26,25 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-class WriterLog : public ILogObserver {
-public:
-    WriterLog() { CLogWrapper::Instance()->SetObserver(this); }
-    ~WriterLog() override { CLogWrapper::Instance()->SetObserver(nullptr); }
-    void OnLogLine(int level, const char* text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back({level, text});
-    }
-    bool Contains(int level, const std::string& part) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& [l, t] : m_lines)
-            if (l == level && t.find(part) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::pair<int, std::string>> m_lines;
-};
+using WriterLog = CLogCapture;
 
 class TempDir {
 public:

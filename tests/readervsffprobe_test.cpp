@@ -11,27 +11,13 @@
 #include "amfcodec/amf.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+
+#include "../basekit/tests/logcapture.h"
 #include "validationsupport.h"
 
 using namespace validation;
 
 namespace {
-
-class CLogCapture : public ILogObserver {
-public:
-    CLogCapture() { CLogWrapper::Instance()->SetObserver(this); }
-    ~CLogCapture() override { CLogWrapper::Instance()->SetObserver(nullptr); }
-    void OnLogLine(int level, const char* text) override { m_lines.push_back({level, text}); }
-    bool Saw(int level, const std::string& part) const {
-        for (const auto& l : m_lines) {
-            if (l.first == level && l.second.find(part) != std::string::npos) return true;
-        }
-        return false;
-    }
-
-private:
-    std::vector<std::pair<int, std::string>> m_lines;
-};
 
 bool HaveProbeTools() { return HaveProgram("ffmpeg") && HaveProgram("ffprobe"); }
 
@@ -170,8 +156,8 @@ TEST(ReaderVsFfprobe, KeyframeIndexWithStrictArraysIsReportedAndReadingGoesOn) {
     CLogWrapper::Instance()->SetLogLevel(CLogWrapper::LOG_INFO);
     const MetaValues meta = DecodeMetaData(tags);
     CLogWrapper::Instance()->SetLogLevel(level);
-    EXPECT_TRUE(log.Saw(CLogWrapper::LOG_WARNING, "CAmfSimpleKeyValue::Decode,don't support type=10"));
-    EXPECT_TRUE(log.Saw(CLogWrapper::LOG_INFO, "name=filepositions, amfType=10"));
+    EXPECT_TRUE(log.Contains(CLogWrapper::LOG_WARNING, "CAmfSimpleKeyValue::Decode,don't support type=10"));
+    EXPECT_TRUE(log.Contains(CLogWrapper::LOG_INFO, "name=filepositions, amfType=10"));
     // The properties in front of "keyframes" are there with ffprobe's values.
     const auto probe = ProbeFormat(path);
     EXPECT_NEAR(meta.Number("duration"), ProbeNumber(probe, "format.duration"), 0.0005);

@@ -44,6 +44,12 @@ public:
             if (l.level == level && l.text.find(part) != std::string::npos) return true;
         return false;
     }
+    // How many lines contain `part` (at `level`, or at any level when -1).
+    int Count(const std::string& part, int level = -1) const {
+        int n = 0;
+        for (const Line& l : Lines()) n += l.text.find(part) != std::string::npos && (level < 0 || l.level == level);
+        return n;
+    }
     // The lines that contain `part`.
     std::vector<Line> Find(const std::string& part) const {
         std::vector<Line> found;

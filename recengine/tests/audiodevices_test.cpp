@@ -21,6 +21,8 @@
 #include "audiodevicecapture.h"
 #include "audiodeviceenum.h"
 #include "basekit/logwrapper.h"
+
+#include "../../basekit/tests/logcapture.h"
 #include "basekit/messagequeue.h"
 #include "basekit/tickcount.h"
 #include "resamplerproxy.h"
@@ -32,35 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 constexpr double kPi = 3.14159265358979323846;
 
-class CLogLines : public ILogObserver {
-public:
-    CLogLines() : m_nPrevLevel(CLogWrapper::Instance()->GetLogLevel()) {
-        CLogWrapper::Instance()->SetLogLevel(CLogWrapper::LOG_INFO);
-        CLogWrapper::Instance()->SetObserver(this);
-    }
-    ~CLogLines() override {
-        CLogWrapper::Instance()->SetObserver(nullptr);
-        CLogWrapper::Instance()->SetLogLevel(m_nPrevLevel);
-    }
-    void OnLogLine(int level, const char* text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.emplace_back(level, text);
-    }
-    // Lines containing `part` (at `level`, or any level when -1).
-    int Count(const std::string& part, int level = -1) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        int n = 0;
-        for (const auto& [l, text] : m_lines) {
-            n += text.find(part) != std::string::npos && (level < 0 || l == level);
-        }
-        return n;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::pair<int, std::string>> m_lines;
-    int m_nPrevLevel;
-};
+using CLogLines = CLogCapture;
 
 class CChangeCounter : public IDeviceChangedSink {
 public:

@@ -23,6 +23,8 @@
 #include "avorvixrecordimpl.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+
+#include "../../basekit/tests/logcapture.h"
 #include "basekit/messagequeue.h"
 #include "basekit/tickcount.h"
 #include "recengine/orvixavrecord.h"
@@ -49,25 +51,7 @@ bool HaveMediaTools() {
                        "command -v flvmeta >/dev/null") == 0;
 }
 
-class CLogLines : public ILogObserver {
-public:
-    CLogLines() { CLogWrapper::Instance()->SetObserver(this); }
-    ~CLogLines() override { CLogWrapper::Instance()->SetObserver(nullptr); }
-    void OnLogLine(int level, const char* text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.emplace_back(level, text);
-    }
-    int Count(const std::string& part, int level = -1) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        int n = 0;
-        for (const auto& [l, text] : m_lines) n += text.find(part) != std::string::npos && (level < 0 || l == level);
-        return n;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::pair<int, std::string>> m_lines;
-};
+using CLogLines = CLogCapture;
 
 // What the engine reports.
 class CTestSink : public IOrvixRecordSink {

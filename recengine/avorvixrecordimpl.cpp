@@ -255,6 +255,10 @@ std::uint32_t CAVOrvixRecordImpl::PauseRecord() {
     }
     if (m_InputDeviceCapture) m_InputDeviceCapture->PauseOrResumeCapture(true);
     if (m_OutputDeviceCapture) m_OutputDeviceCapture->PauseOrResumeCapture(true);
+    // The video worker's pause window encloses the muxer's: no picture
+    // stamped inside the muxer's pause reaches it, so time stamps after the
+    // pause is cut out stay in order.
+    m_VideoEncodingWorker.SetPause(true);
     m_FlvMuxer.SetPause(true);
     m_DumpAudioMuxer.SetPause(true);
     std::lock_guard<std::mutex> lock(m_Lock);
@@ -275,6 +279,7 @@ std::uint32_t CAVOrvixRecordImpl::ResumeRecord() {
     if (m_OutputDeviceCapture) m_OutputDeviceCapture->PauseOrResumeCapture(false);
     m_FlvMuxer.SetPause(false);
     m_DumpAudioMuxer.SetPause(false);
+    m_VideoEncodingWorker.SetPause(false);
     std::lock_guard<std::mutex> lock(m_Lock);
     const std::uint64_t now = GetTickMs();
     m_llPausedMs += now - m_llPauseBeginMs;

@@ -588,6 +588,40 @@ TEST_F(EngineWithServer, PauseIsLeftOutOfDurationMetadataAndTimeline) {
     RemoveUnlessKept(path);
 }
 
+// A caller that goes on pushing pictures while paused: those pictures are
+// left out and the video time stamps after the cut-out pause stay in order.
+TEST_F(EngineWithServer, PicturesPushedWhilePausedAreLeftOutAndTimeStampsStayInOrder) {
+    CTestSink sink;
+    EnginePtr engine = Prepared(sink, {"mic_a"});
+    const std::string path = TempPath("pausepush.flv");
+    RecordParam param;
+    param.strFilePath = path;
+    ASSERT_EQ(engine->StartRecord(&param), 0u);
+    {
+        CPicturePusher pusher(engine.get());
+        std::this_thread::sleep_for(2000ms);
+        EXPECT_EQ(engine->PauseRecord(), 0u);
+        std::this_thread::sleep_for(2000ms);
+        EXPECT_EQ(engine->ResumeRecord(), 0u);
+        std::this_thread::sleep_for(2000ms);
+    }
+    EXPECT_EQ(engine->StopRecord(), 0u);
+    ExpectValidRecording(path, true, true);
+    auto tags = CMediaProbe::Tags(path);
+    std::uint32_t lastVideo = 0;
+    long videoTags = 0;
+    for (const auto& t : tags) {
+        if (t.type != 9) continue;
+        EXPECT_GE(t.timestamp, lastVideo) << "video tag " << videoTags;
+        lastVideo = t.timestamp;
+        ++videoTags;
+    }
+    // About 4 s of pictures at 15 fps, plus the sequence header; none of the pause.
+    EXPECT_NEAR(double(videoTags), 61.0, 8.0);
+    EXPECT_NEAR(LastTimestamp(tags), 4000, 450);
+    RemoveUnlessKept(path);
+}
+
 TEST_F(EngineWithServer, SwitchingTheMicrophoneReplacesOnlyThatCapture) {
     CTestSink sink;
     EnginePtr engine = Prepared(sink, {"mic_a", "spk_a"});

@@ -83,7 +83,7 @@ std::uint32_t CAudioRateCorrector::Produce(std::int16_t* out, std::uint32_t fram
     const std::uint32_t buffered = BufferedFrames();
     const double fill = buffered ? FillAt(slotStartNs) : 0.0;
     // Only frames really buffered count towards the start-up fill.
-    if (!m_bRunning && buffered && std::min(fill, static_cast<double>(buffered)) >= m_nPrimeFrames) StartRunning();
+    if (!m_bRunning && buffered && std::min(fill, static_cast<double>(buffered)) >= m_nPrimeFrames) StartRunning(fill);
     const bool live = m_bHadInput && m_nIdleSlots < kIdleSlotsToPlayOut;
     std::uint32_t produced = 0;
     if (m_bRunning) {
@@ -111,11 +111,34 @@ std::uint32_t CAudioRateCorrector::Drain(std::int16_t* out, std::uint32_t frames
     return produced;
 }
 
-void CAudioRateCorrector::StartRunning() {
+void CAudioRateCorrector::StartRunning(double fill) {
     m_bRunning = true;
-    m_bLearned = false;
-    m_nLearnCount = 0;
-    m_dLearnSum = 0.0;
+    if (!m_bLearned) {
+        m_nLearnCount = 0;
+        m_dLearnSum = 0.0;
+        return;
+    }
+    Resync(fill);
+}
+
+void CAudioRateCorrector::Resync(double fill) {
+    // Back after running dry: the fill held, and so the delay of the sound
+    // behind the picture, stays what it was; only a deeper start-up fill
+    // (a bursty capture) raises it.
+    if (m_dTarget < m_nPrimeFrames) m_dTarget = m_nPrimeFrames;
+    // The frames that came late were covered by silence; played now they
+    // would put the sound behind by as much, for good. They are dropped,
+    // as far as the start-up fill allows.
+    const double excess = fill - m_dTarget;
+    const std::uint32_t buffered = BufferedFrames();
+    std::uint32_t drop = 0;
+    if (excess > kResyncFrames && buffered > m_nPrimeFrames) {
+        drop = std::min(static_cast<std::uint32_t>(excess), buffered - m_nPrimeFrames);
+        m_nHead += drop;
+    }
+    m_dFill = fill - drop;
+    UC_LOG_THIS(CLogWrapper::LOG_WARNING, "input back, bIsInputDevice= " << (m_bInput ? "true" : "false")
+                                              << ", late frames dropped= " << drop << ", fill held= " << m_dTarget);
 }
 
 void CAudioRateCorrector::OnUnderrun() {

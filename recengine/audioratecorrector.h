@@ -24,9 +24,13 @@
 // (the rest of the run is silence) puts the source back into start-up; when
 // input comes back within a few slots (the capture was merely late) the
 // start-up fill grows by kPrimeStepFrames, so a bursty capture settles at a
-// buffer deep enough for it. While input keeps arriving, every slot gets a
-// full run, so the encoder's frames follow on without gaps and the mix keeps
-// its level.
+// buffer deep enough for it. Running again, the source keeps the fill held
+// (raised to the start-up fill if that is deeper) and drops the input that
+// came too late, beyond kResyncFrames: the silence already stood in for it,
+// and playing it would delay the sound for the rest of the recording. A
+// machine under load thus costs a short gap now and then, never a growing
+// lag. While input keeps arriving, every slot gets a full run, so the
+// encoder's frames follow on without gaps and the mix keeps its level.
 //
 // Estimate and correct. The fill, smoothed over ~32 slots, drives a PI loop
 // (natural frequency 0.3 rad/s, critically damped) whose output is the
@@ -71,6 +75,7 @@ public:
     static constexpr std::uint32_t kIdleSlotsToPlayOut = 3;
     static constexpr double kMaxCorrection = 0.005;
     static constexpr double kEngageFrames = 32.0;
+    static constexpr double kResyncFrames = 441.0;  // 10 ms: late input beyond this is dropped
     static constexpr double kMaxExtrapolationNs = 2e9;  // bound of the fill's production term
 
     explicit CAudioRateCorrector(bool bInput);
@@ -105,7 +110,8 @@ public:
     std::uint32_t Underruns() const { return m_nUnderruns; }
 
 private:
-    void StartRunning();
+    void StartRunning(double fill);
+    void Resync(double fill);
     void OnUnderrun();
     void UpdateRatio(double fill);
     double FillAt(std::uint64_t slotStartNs) const;

@@ -91,9 +91,16 @@ public:
     std::uint64_t FramesDelivered() const { return m_nDelivered; }
     std::uint64_t FirstBlockFrames() const { return m_nFirstBlock; }
 
+    // The capture thread gets no time in [fromNs, toNs) (a machine under
+    // load); its next read after that delivers everything produced meanwhile.
+    void AddStall(std::uint64_t fromNs, std::uint64_t toNs) { m_Stalls.push_back({fromNs, toNs}); }
+
     // Delivers every block read up to nowNs.
     void PushDue(CAudioProcess& proc, std::uint64_t nowNs) {
         std::uniform_int_distribution<std::int64_t> jitter(-1500000, 1500000);
+        for (const auto& [from, to] : m_Stalls) {
+            if (m_nNextReadNs >= from && m_nNextReadNs < to) m_nNextReadNs = to;
+        }
         while (m_nNextReadNs <= nowNs) {
             const std::uint64_t read = m_nNextReadNs;
             const auto produced = static_cast<std::uint64_t>(static_cast<double>(read - m_nStartNs) * m_dRate / 1e9);
@@ -118,6 +125,9 @@ public:
             if (m_nDelivered == 0) m_nFirstBlock = frames;
             m_nDelivered = produced;
             m_nNextReadNs = read + static_cast<std::uint64_t>(static_cast<std::int64_t>(10 * kMs) + jitter(m_Random));
+            for (const auto& [from, to] : m_Stalls) {
+                if (m_nNextReadNs >= from && m_nNextReadNs < to) m_nNextReadNs = to;
+            }
         }
     }
 
@@ -131,6 +141,7 @@ private:
     std::uint64_t m_nFirstBlock = 0;
     std::mt19937 m_Random;
     std::vector<std::int16_t> m_Pcm;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_Stalls;
 };
 
 // Watches the mixed output (left channel, on the slot grid: output sample n
@@ -138,20 +149,21 @@ private:
 // for each, the output time minus the capture time.
 class CMarkerTracker {
 public:
-    explicit CMarkerTracker(const CSimCapture& capture, std::uint64_t startNs)
-        : m_Capture(capture), m_nStartNs(startNs) {
+    // Each marker is looked for within searchMs of the offset of the one before.
+    CMarkerTracker(const CSimCapture& capture, std::uint64_t startNs, double searchMs)
+        : m_Capture(capture), m_nStartNs(startNs), m_dSearchNs(searchMs * 1e6) {
         for (int j = 0; j < kMarkerLen; ++j) m_Template[j] = CSimCapture::MarkerShape(j, capture.Tone().markerFreq);
     }
 
     // Output sample range where marker k may appear.
     std::uint64_t WindowBegin(std::uint64_t k) const {
         const double cap = m_Capture.CaptureNs(m_Capture.MarkerSample(k));
-        const double first = m_bFound ? m_dLastOffsetNs - 5e6 : 0.0;
+        const double first = m_bFound ? std::max(m_dLastOffsetNs - m_dSearchNs, 0.0) : 0.0;
         return static_cast<std::uint64_t>((cap - static_cast<double>(m_nStartNs) + first) * kFs / 1e9);
     }
     std::uint64_t WindowEnd(std::uint64_t k) const {
         const double cap = m_Capture.CaptureNs(m_Capture.MarkerSample(k));
-        const double last = m_bFound ? m_dLastOffsetNs + 5e6 : 250e6;
+        const double last = m_bFound ? m_dLastOffsetNs + m_dSearchNs : 250e6;
         return static_cast<std::uint64_t>((cap - static_cast<double>(m_nStartNs) + last) * kFs / 1e9) + kMarkerLen;
     }
     // Whether output sample n may belong to a marker (excluded from the smoothness check).
@@ -187,6 +199,7 @@ public:
 private:
     const CSimCapture& m_Capture;
     const std::uint64_t m_nStartNs;
+    const double m_dSearchNs;
     double m_Template[kMarkerLen] = {};
     std::uint64_t m_nNext = 0;
     bool m_bFound = false;
@@ -218,11 +231,11 @@ struct SimFigures {
 // wakes every 24-27 ms and mixes every slot that has begun, the captures
 // deliver what their devices produced by then.
 SimFigures RunMixerSimulation(std::vector<CSimCapture*> captures, double seconds, std::uint64_t startNs,
-                              bool checkBitExact = false) {
+                              bool checkBitExact = false, double searchMs = 5.0) {
     CAudioProcess proc;
     CAudioSlotMixer mixer;
     std::vector<CMarkerTracker> trackers;
-    for (CSimCapture* c : captures) trackers.emplace_back(*c, startNs);
+    for (CSimCapture* c : captures) trackers.emplace_back(*c, startNs, searchMs);
     constexpr std::uint64_t kRing = 1 << 17;
     std::vector<std::int16_t> ring(kRing, 0);
     std::uint64_t written = 0;
@@ -505,6 +518,30 @@ TEST(AudioRateCorrection, ASourceFarBeyondTheCorrectionRangeHasItsBacklogCutBack
     EXPECT_LE(s.maxFill, CAudioRateCorrector::kMaxBufferedFrames + 3000);
     EXPECT_DOUBLE_EQ(s.rateEstimate, 1.0 + CAudioRateCorrector::kMaxCorrection);
     EXPECT_EQ(fig.shortSlotsAfterWarmUp, 0u);
+}
+
+TEST(AudioRateCorrection, ACaptureStarvedNowAndThenCostsShortGapsButNeverAGrowingDelay) {
+    // A drifting microphone whose capture thread is starved for 60 ms (input
+    // back within a few slots: the start-up fill grows) and 250 ms (the source
+    // plays out and drops out) now and then, between the markers.
+    const std::uint64_t start = 60 * kSec;
+    CSimCapture mic(true, 0.001, ToneSpec{}, start + 4 * kMs, 21);
+    const int stalls = 8;
+    for (int k = 0; k < stalls; ++k) {
+        const std::uint64_t at = start + (4500 + 5000 * static_cast<std::uint64_t>(k)) * kMs;
+        mic.AddStall(at, at + (k % 2 ? 250 : 60) * kMs);
+    }
+    const SimFigures fig = RunMixerSimulation({&mic}, 5.0 * stalls + 5.0, start, false, 400.0);
+    const SourceFigures& s = fig.source[1];
+    Report("microphone starved", s);
+    ASSERT_GE(s.offsetsMs.size(), static_cast<std::size_t>(stalls));
+    EXPECT_GE(s.underruns, static_cast<std::uint32_t>(stalls / 2)) << "the long stalls run the buffer dry";
+    // Each stall may deepen the buffer by one start-up step (5.8 ms); the
+    // time the capture was starved never adds to the delay.
+    const auto [lo, hi] = std::minmax_element(s.offsetsMs.begin(), s.offsetsMs.end());
+    EXPECT_LT(*hi - *lo, 4.0 + 5.8 * stalls / 2) << "offset first " << s.offsetsMs.front() << " last "
+                                                   << s.offsetsMs.back();
+    EXPECT_LT(s.offsetsMs.back() - s.offsetsMs.front(), 4.0 + 5.8 * stalls / 2);
 }
 
 TEST(AudioRateCorrection, ALiveSourceShortOfInputGivesSilenceAndOneThatStopsPlaysOutAndDropsOut) {

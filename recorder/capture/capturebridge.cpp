@@ -58,6 +58,7 @@ void CCaptureBridge::SetGamma(int gamma) {
 bool CCaptureBridge::StartCanvas() {
     if (!m_pCanvas) return false;
     if (m_pCanvas->IsRunning()) return true;
+    m_nLastSlot = -1;  // slots count from 0 again
     return m_pCanvas->Start();
 }
 
@@ -78,12 +79,16 @@ void CCaptureBridge::Close() {
     m_pSource = nullptr;  // the canvas destroyed it
 }
 
-void CCaptureBridge::OnVideoFrame(int /*nSlot*/, OBSVideoFrame* frame) {
+void CCaptureBridge::OnVideoFrame(int nSlot, OBSVideoFrame* frame) {
     if (!frame || !frame->pData) return;
+    if (nSlot < m_nLastSlot) m_nLastSlot = -1;  // a new schedule (frame rate change)
+    if (nSlot > m_nLastSlot + 1) m_nSkipped += static_cast<std::uint64_t>(nSlot - m_nLastSlot - 1);
+    m_nLastSlot = nSlot;
     std::lock_guard<std::mutex> lock(m_engineMutex);
     if (!m_pEngine) return;
     CDataPackage picture(frame->dwLength, frame->pData, CDataPackage::FLAG_WRAP, frame->dwLength);
     m_pEngine->PushVideoData(frame->dwTimeStamp, &picture);
+    ++m_nPictures;
 }
 
 CaptureRect CCaptureBridge::CurrentRect(IOBSEngineScreenDC* screen) {

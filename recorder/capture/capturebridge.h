@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -70,6 +71,11 @@ public:
     // Detaches the sinks, stops and closes the canvas and destroys it.
     void Close();
 
+    // Pictures handed to an engine, and pictures the canvas left out (late
+    // slots), since Load.
+    std::uint64_t PictureCount() const { return m_nPictures.load(); }
+    std::uint64_t SkippedCount() const { return m_nSkipped.load(); }
+
     // OBSEngineSink, on the canvas thread.
     void OnVideoFrame(int nSlot, OBSVideoFrame* frame) override;
     // OBSEngineDsSourceSink, on the canvas thread.
@@ -84,6 +90,9 @@ private:
 
     std::mutex m_engineMutex;  // held while a picture is pushed
     IOrvixAvRecordInterface* m_pEngine = nullptr;
+    std::atomic<std::uint64_t> m_nPictures{0};
+    std::atomic<std::uint64_t> m_nSkipped{0};
+    int m_nLastSlot = -1;      // canvas thread; reset by StartCanvas before the thread runs
     std::mutex m_rectMutex;    // held while the provider runs
     std::function<CaptureRect()> m_rectProvider;
 };

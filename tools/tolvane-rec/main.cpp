@@ -1,9 +1,10 @@
-// tolvane-rec: records a synthetic picture and the chosen audio devices into
-// an FLV file through the recording engine, driving it as the recorder does.
+// tolvane-rec: records the screen (or a synthetic picture) and the chosen
+// audio devices into an FLV file through the recording engine, driving it as
+// the recorder does.
 //   tolvane-rec --list-devices
 //   tolvane-rec [-o FILE] [-t SECONDS] [--mic NAME|default|none]
 //               [--speaker NAME|default|none] [--size WxH] [--dump-audio]
-//               [--source test] [--flash-at MS,MS,...]
+//               [--source test|screen|screen:X,Y,W,H] [--flash-at MS,MS,...]
 // SIGINT / SIGTERM stop and finish the file; SIGUSR1 pauses and resumes.
 // Exit status: 0 success, 1 wrong usage, 2 cannot start (device, path,
 // engine), 3 the recording failed while it ran.
@@ -28,6 +29,8 @@
 #include "frameclock.h"
 #include "recoptions.h"
 #include "recordsession.h"
+#include "screenarea.h"
+#include "screensource.h"
 #include "statusline.h"
 #include "testpatternsource.h"
 
@@ -52,7 +55,7 @@ const char kUsage[] =
     "usage: tolvane-rec --list-devices\n"
     "       tolvane-rec [-o FILE] [-t SECONDS] [--mic NAME|default|none]\n"
     "                   [--speaker NAME|default|none] [--size WxH] [--dump-audio]\n"
-    "                   [--source test] [--flash-at MS,MS,...]\n"
+    "                   [--source test|screen|screen:X,Y,W,H] [--flash-at MS,MS,...]\n"
     "\n"
     "  --list-devices  the microphones and speakers (ID and name; * marks the default)\n"
     "  -o FILE         the FLV file (default: the documents folder, named after the\n"
@@ -61,10 +64,18 @@ const char kUsage[] =
     "                  recording runs until SIGINT or SIGTERM\n"
     "  --mic, --speaker  the microphone and the speaker recorded in loopback: an\n"
     "                  endpoint ID or friendly name, 'default' (the default) or 'none'\n"
-    "  --size WxH      the picture size, rounded down to multiples of 16 (1280x720)\n"
+    "  --size WxH      the picture size, rounded down to multiples of 16 (default\n"
+    "                  1280x720; with screen:X,Y,W,H the rectangle's own size\n"
+    "                  rounded down to multiples of 16)\n"
     "  --dump-audio    also write the AAC audio as ADTS beside the FLV (.AAC)\n"
     "  --source test   the picture: a moving test pattern with a picture counter\n"
-    "  --flash-at LIST white pictures at these milliseconds after the first picture;\n"
+    "                  (the default)\n"
+    "  --source screen the X screen of $DISPLAY (its primary monitor), scaled to the\n"
+    "                  picture size with area averaging, cursor included\n"
+    "  --source screen:X,Y,W,H  the W x H screen rectangle at X,Y (physical pixels),\n"
+    "                  copied 1:1 when the picture size equals it, else scaled\n"
+    "  --flash-at LIST (test source) white pictures at these milliseconds after the\n"
+    "                  first picture;\n"
     "                  each prints 'flash at tick T' (T = engine clock, ms)\n"
     "\n"
     "SIGUSR1 pauses and resumes. Exit status: 0 success, 1 wrong usage, 2 the\n"
@@ -192,8 +203,10 @@ struct LoopResult {
     std::uint64_t recordedMs = 0;
 };
 
-LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int signalFd,
-                        bool bMic, bool bSpeaker, CStatusLine& status) {
+// `screen`: the screen source, whose canvas thread pushes the pictures
+// itself; null for the test pattern, drawn and pushed here on the grid.
+LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, CScreenSource* screen,
+                        int signalFd, bool bMic, bool bSpeaker, CStatusLine& status) {
     LoopResult result;
     CTestPatternSource source(options.m_nWidth, options.m_nHeight);
     CMessageQueue* queue = CMessageQueue::ForCurrentThread();
@@ -219,7 +232,7 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int
         if (endMs && now >= endMs) break;
         std::uint64_t index = 0;
         std::uint64_t skipped = 0;
-        if (paused) {
+        if (paused || screen) {
             clock.SkipTo(now);
         } else if (clock.Take(now, index, skipped)) {
             const std::uint64_t frameMs = clock.TimeOf(index);
@@ -242,7 +255,7 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int
         if (session.ErrorCode() != 0) break;
         // Sleep until the next picture, the next status update or an event.
         now = GetTickMs();
-        std::uint64_t wakeMs = std::min(nextStatusMs, paused ? nextStatusMs : clock.NextDueMs());
+        std::uint64_t wakeMs = std::min(nextStatusMs, paused || screen ? nextStatusMs : clock.NextDueMs());
         if (endMs) wakeMs = std::min(wakeMs, endMs);
         const int timeout = wakeMs > now ? static_cast<int>(wakeMs - now) : 0;
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {queue ? queue->GetFd() : -1, POLLIN, 0}};
@@ -254,11 +267,13 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int
             paused = !paused;
             if (paused) {
                 session.Pause();
+                if (screen) screen->Pause();
                 pauseBeginMs = GetTickMs();
                 status.Note("paused");
             } else {
                 clock.SkipTo(GetTickMs());
                 session.Resume();
+                if (screen && !screen->Resume()) status.Note("the screen capture did not resume");
                 pausedMs += GetTickMs() - pauseBeginMs;
                 status.Note("resumed");
             }
@@ -272,7 +287,33 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, int
     const std::uint64_t endNow = GetTickMs();
     if (paused) pausedMs += endNow - pauseBeginMs;
     result.recordedMs = endNow - startMs - pausedMs;
+    if (screen) {
+        screen->Stop();
+        result.pictures = screen->Pictures();
+        result.skipped = screen->Skipped();
+    }
     return result;
+}
+
+// The screen rectangle and the picture size of --source screen; false with
+// a message for a display that cannot be opened or a rectangle off screen.
+bool ResolveScreen(CRecOptions& options, CaptureRect& rect, std::string& error) {
+    CScreenArea area;
+    if (!area.Query(error)) return false;
+    if (options.m_bScreenRect) {
+        rect = {options.m_nScreenX, options.m_nScreenY, options.m_nScreenX + options.m_nScreenWidth,
+                options.m_nScreenY + options.m_nScreenHeight};
+        if (!area.Contains(rect, error)) return false;
+    } else {
+        rect = area.Primary();
+    }
+    if (options.m_bSizeGiven) return true;
+    if (!CRecOptions::ScreenPictureSize(options.m_bScreenRect, rect.width(), rect.height(), options.m_nWidth,
+                                        options.m_nHeight)) {
+        error = "the screen rectangle is smaller than 16x16";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -288,6 +329,13 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
+    const bool bScreen = options.m_strSource == "screen" && !options.m_bListDevices;
+    if (bScreen && !options.m_FlashAtMs.empty()) {
+        std::fprintf(stderr, "tolvane-rec: --flash-at works with --source test only\n%s", kUsage);
+        return kExitUsage;
+    }
+    CaptureRect screenRect;
+    if (bScreen && !ResolveScreen(options, screenRect, error)) return Fail(kExitCannotStart, error);
     const int signalFd = OpenSignalFd();
     if (signalFd < 0) return Fail(kExitCannotStart, std::string("signalfd: ") + std::strerror(errno));
     const bool bTerminal = isatty(STDOUT_FILENO) == 1;
@@ -315,13 +363,26 @@ int main(int argc, char** argv) {
     const std::string dumpPath = options.m_bDumpAudio ? CRecOptions::DumpPathFor(path) : std::string();
     if (!CheckWritable(path, error) || (!dumpPath.empty() && !CheckWritable(dumpPath, error)))
         return Fail(kExitCannotStart, error);
+    CScreenSource screen;
+    if (bScreen && !screen.Open(screenRect, options.m_nWidth, options.m_nHeight, session.Engine(), error))
+        return Fail(kExitCannotStart, error);
     if (std::uint32_t code = session.Start(path, dumpPath); code != 0) {
         session.Stop();
         return Fail(kExitCannotStart, EngineFailure("StartRecord", code));
     }
+    if (bScreen && !screen.Start(error)) {
+        screen.Stop();
+        session.Stop();
+        return Fail(kExitCannotStart, error);
+    }
+    if (bScreen)
+        status.Note("screen " + std::to_string(screenRect.left) + "," + std::to_string(screenRect.top) + " " +
+                    std::to_string(screenRect.width()) + "x" + std::to_string(screenRect.height()) + " as " +
+                    std::to_string(options.m_nWidth) + "x" + std::to_string(options.m_nHeight) + " pictures");
     status.Note("recording to " + path);
 
-    const LoopResult result = RunRecording(options, session, signalFd, bMic, bSpeaker, status);
+    const LoopResult result =
+        RunRecording(options, session, bScreen ? &screen : nullptr, signalFd, bMic, bSpeaker, status);
     status.Finish();
     const int recordError = session.ErrorCode();
     const std::uint32_t stopCode = session.Stop();

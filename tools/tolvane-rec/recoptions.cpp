@@ -81,11 +81,7 @@ bool CRecOptions::Parse(int argc, char** argv, std::string& error) {
         } else if (arg == "--dump-audio") {
             m_bDumpAudio = true;
         } else if (arg == "--source") {
-            if (!value(m_strSource)) return false;
-            if (m_strSource != "test") {
-                error = "unknown picture source '" + m_strSource + "' (only 'test' is available)";
-                return false;
-            }
+            if (!value(v) || !ParseSource(v, error)) return false;
         } else if (arg == "--flash-at") {
             if (!value(v) || !ParseFlashList(v, error)) return false;
         } else {
@@ -119,9 +115,57 @@ bool CRecOptions::ParseSize(const std::string& value, std::string& error) {
         error = "--size needs WIDTHxHEIGHT, each from 16 to 4096, not '" + value + "'";
         return false;
     }
+    m_bSizeGiven = true;
     m_nWidth = static_cast<int>(w / 16 * 16);
     m_nHeight = static_cast<int>(h / 16 * 16);
     m_bSizeRounded = m_nWidth != w || m_nHeight != h;
+    return true;
+}
+
+bool CRecOptions::ParseSource(const std::string& value, std::string& error) {
+    if (value == "test" || value == "screen") {
+        m_strSource = value;
+        m_bScreenRect = false;
+        return true;
+    }
+    const std::string prefix = "screen:";
+    if (value.compare(0, prefix.size(), prefix) != 0) {
+        error = "unknown picture source '" + value + "' (test, screen or screen:X,Y,W,H)";
+        return false;
+    }
+    // Four numbers separated by commas: X, Y from 0; W, H from 16.
+    std::vector<std::string> parts;
+    for (std::size_t pos = prefix.size();;) {
+        const std::size_t comma = value.find(',', pos);
+        parts.push_back(value.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
+    }
+    long numbers[4] = {};
+    bool ok = parts.size() == 4;
+    for (std::size_t i = 0; ok && i < 4; ++i) ok = ParseNumber(parts[i], i < 2 ? 0 : 16, 32767, numbers[i]);
+    if (!ok) {
+        error = "--source screen:X,Y,W,H needs four whole numbers (X, Y from 0; W, H from 16), not '" + value + "'";
+        return false;
+    }
+    m_strSource = "screen";
+    m_bScreenRect = true;
+    m_nScreenX = static_cast<int>(numbers[0]);
+    m_nScreenY = static_cast<int>(numbers[1]);
+    m_nScreenWidth = static_cast<int>(numbers[2]);
+    m_nScreenHeight = static_cast<int>(numbers[3]);
+    return true;
+}
+
+bool CRecOptions::ScreenPictureSize(bool bRect, int rectWidth, int rectHeight, int& width, int& height) {
+    if (!bRect) {
+        width = 1280;
+        height = 720;
+        return true;
+    }
+    if (rectWidth < 16 || rectHeight < 16) return false;
+    width = rectWidth / 16 * 16;
+    height = rectHeight / 16 * 16;
     return true;
 }
 

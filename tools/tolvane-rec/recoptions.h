@@ -26,8 +26,14 @@ public:
     int m_nWidth = 1280;            // multiples of 16 (rounded down, as the recorder does)
     int m_nHeight = 720;
     bool m_bSizeRounded = false;    // --size was not a multiple of 16
+    bool m_bSizeGiven = false;      // --size was given
     bool m_bDumpAudio = false;
-    std::string m_strSource = "test";
+    std::string m_strSource = "test";  // "test" or "screen"
+    bool m_bScreenRect = false;        // --source screen:X,Y,W,H
+    int m_nScreenX = 0;                // the rectangle, physical pixels
+    int m_nScreenY = 0;
+    int m_nScreenWidth = 0;
+    int m_nScreenHeight = 0;
     std::vector<std::uint32_t> m_FlashAtMs;  // flash instants, ms after the first picture
 
     // The documents folder: `xdg-user-dir DOCUMENTS`, else $HOME/Documents,
@@ -39,7 +45,13 @@ public:
     // when the path does not end in ".flv").
     static std::string DumpPathFor(const std::string& flvPath);
 
+    // The picture size of --source screen without --size: 1280x720 for the
+    // full screen (as the recorder's full-screen mode), else the rectangle's
+    // size rounded down to multiples of 16; false for a rectangle below 16x16.
+    static bool ScreenPictureSize(bool bRect, int rectWidth, int rectHeight, int& width, int& height);
+
 private:
+    bool ParseSource(const std::string& value, std::string& error);
     static bool ParseDevice(const std::string& value, DeviceChoice& choice, std::string& name);
     bool ParseSize(const std::string& value, std::string& error);
     bool ParseFlashList(const std::string& value, std::string& error);

@@ -40,6 +40,10 @@ public:
     // StopRecord, then destroys the engine; the StopRecord code.
     std::uint32_t Stop();
 
+    // The engine instance (null before Open and after Stop), for a picture
+    // source that pushes to it from its own thread.
+    IOrvixAvRecordInterface* Engine() const { return m_pEngine; }
+
     // Peak levels since the last call (-1: nothing reported).
     int TakeLevel(bool bMic);
     std::uint32_t Seconds() const { return m_dwSeconds.load(); }

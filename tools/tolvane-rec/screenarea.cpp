@@ -1,0 +1,60 @@
+#include "screenarea.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <cstdlib>
+
+namespace {
+
+// The primary monitor, else the first one; false when XRandR lists none.
+bool PrimaryMonitor(Display* display, Window root, CaptureRect& rect) {
+    int event = 0, error = 0;
+    if (!XRRQueryExtension(display, &event, &error)) return false;
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count);
+    if (!monitors) return false;
+    const XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
+    for (int i = 0; i < count; ++i)
+        if (monitors[i].primary) chosen = &monitors[i];
+    if (chosen) rect = {chosen->x, chosen->y, chosen->x + chosen->width, chosen->y + chosen->height};
+    XRRFreeMonitors(monitors);
+    return chosen != nullptr && !rect.empty();
+}
+
+}  // namespace
+
+bool CScreenArea::Query(std::string& error) {
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name) {
+        error = "no X display: $DISPLAY is not set (--source screen records an X11 screen)";
+        return false;
+    }
+    Display* display = XOpenDisplay(name);
+    if (!display) {
+        error = std::string("cannot open the X display '") + name + "'";
+        return false;
+    }
+    const Window root = DefaultRootWindow(display);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, root, &attributes);
+    m_nRootWidth = attributes.width;
+    m_nRootHeight = attributes.height;
+    if (!PrimaryMonitor(display, root, m_primary)) m_primary = {0, 0, m_nRootWidth, m_nRootHeight};
+    XCloseDisplay(display);
+    if (m_nRootWidth < 1 || m_nRootHeight < 1) {
+        error = std::string("the X display '") + name + "' has no screen area";
+        return false;
+    }
+    return true;
+}
+
+bool CScreenArea::Contains(const CaptureRect& rect, std::string& error) const {
+    if (rect.left >= 0 && rect.top >= 0 && rect.right <= m_nRootWidth && rect.bottom <= m_nRootHeight &&
+        !rect.empty())
+        return true;
+    error = "the rectangle " + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+            std::to_string(rect.width()) + "," + std::to_string(rect.height()) + " is not inside the " +
+            std::to_string(m_nRootWidth) + "x" + std::to_string(m_nRootHeight) + " screen";
+    return false;
+}

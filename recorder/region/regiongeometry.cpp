@@ -86,12 +86,7 @@ CRegionGeometry::Placement CRegionGeometry::place(const RegionRect& saved, const
                         bottom <= desktop.bottom;
     if (!inside) return defaultPlacement(desktop);
 
-    const GeoRect window{int(left), int(top), int(right), int(bottom)};
-    // A rectangle too small to be resized any more is not taken either.
-    if (window.width() <= kMinWindowWidth ||
-        window.height() <= (aspect16x9 ? kMinWindowHeight16x9 : kMinWindowHeight4x3))
-        return defaultPlacement(desktop);
-    return {window, aspect16x9};
+    return {GeoRect{int(left), int(top), int(right), int(bottom)}, aspect16x9};
 }
 
 GeoRect CRegionGeometry::switchAspect(const GeoRect& window, bool aspect16x9, const GeoRect& desktop) {

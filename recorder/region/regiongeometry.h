@@ -85,8 +85,8 @@ public:
     };
     // The custom-mode window for a saved inner rectangle: 4:3 when
     // |height / width - 0.75| < 0.01, else 16:9, the height recomputed from the
-    // width. A rectangle never saved (left -1), empty, smaller than a resize
-    // allows or not wholly inside the desktop gives defaultPlacement().
+    // width. A rectangle never saved (left -1), empty or whose window does
+    // not lie wholly inside the desktop gives defaultPlacement().
     static Placement place(const RegionRect& saved, const GeoRect& desktop);
     static Placement defaultPlacement(const GeoRect& desktop);
 

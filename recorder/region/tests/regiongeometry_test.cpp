@@ -75,9 +75,11 @@ TEST(RegionGeometry, PlaceFallsBackToTheCentredDefault) {
     // Empty, inverted, tiny and hostile values.
     EXPECT_EQ(CRegionGeometry::place(saved(100, 100, 0, 0), kDesktop).window, expected);
     EXPECT_EQ(CRegionGeometry::place(RegionRect{500, 500, 100, 100}, kDesktop).window, expected);
-    EXPECT_EQ(CRegionGeometry::place(saved(100, 100, 40, 30), kDesktop).window, expected);
     EXPECT_EQ(CRegionGeometry::place(RegionRect{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, kDesktop).window, expected);
     EXPECT_EQ(CRegionGeometry::place(RegionRect{INT_MAX - 3, 100, INT_MAX, 200}, kDesktop).window, expected);
+
+    // Small is kept (a resize can grow it again).
+    EXPECT_EQ(CRegionGeometry::place(saved(100, 100, 40, 30), kDesktop).window, (GeoRect{93, 82, 147, 137}));
 
     // Centred on a desktop that does not start at 0.
     const GeoRect shifted{1920, 0, 3840, 1200};

@@ -1,9 +1,12 @@
 #include "regionindicator.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+
+#include <initializer_list>
 
 #include "artwork.h"
 #include "imagebutton.h"
@@ -15,10 +18,27 @@ namespace {
 
 const QColor kFrameColor(0xFF, 0x00, 0x00);
 const QColor kToolbarColor(0x5C, 0x5C, 0x5C);
-constexpr int kDropFontPixels = 12;
+// The drop-down's font (captions and list): the largest of these pixel
+// sizes at which both captions fit beside the arrow (78 pixels less the
+// control's margins and the 16-pixel arrow leave 43).
+constexpr int kDropFontLargest = 12;
+constexpr int kDropFontSmallest = 9;
+constexpr int kDropCaptionRoom = 43;
 constexpr int kDropItemHeight = 24;
 
 QString text(const char* key) { return QString::fromStdString(CLanguageTable::instance().lookup(key)); }
+
+QFont captionFont(std::initializer_list<QString> captions) {
+    const auto fits = [&](int pixels) {
+        const QFontMetrics metrics(CSkinFonts::font(pixels));
+        for (const QString& caption : captions)
+            if (metrics.horizontalAdvance(caption) > kDropCaptionRoom) return false;
+        return true;
+    };
+    int pixels = kDropFontLargest;
+    while (pixels > kDropFontSmallest && !fits(pixels)) --pixels;
+    return CSkinFonts::font(pixels);
+}
 
 Qt::CursorShape cursorForHandle(int handle) {
     if (handle >= 0 && handle <= 3) return Qt::SizeVerCursor;
@@ -56,7 +76,7 @@ void CRegionIndicator::createToolbar() {
     m_pModeDrop->setArrowImages(CArtwork::dropArrowImages(true));
     m_pModeDrop->setTooltipText(text("ID_TEXT_STARTRECORD"));
     m_pModeDrop->setTextColors(Qt::white, Qt::white);
-    m_pModeDrop->setFont(CSkinFonts::font(kDropFontPixels));
+    m_pModeDrop->setFont(captionFont({text("ID_TEXT_FULL_SCR"), text("ID_TEXT_CUSTOM")}));
     m_pModeDrop->setItemHeight(kDropItemHeight);
     m_pModeDrop->addItem(text("ID_TEXT_FULL_SCR"));  // ITEM_FULL_SCREEN
     m_pModeDrop->addItem(text("ID_TEXT_CUSTOM"));    // ITEM_CUSTOM

@@ -421,6 +421,18 @@ ButtonImages CArtwork::dialogButtonImages(bool primary, qreal dpr) {
     return allStates([&](State state) { return dialogButton(primary, state, dpr); });
 }
 
+QPixmap CArtwork::tipIcon(qreal dpr) {
+    CCanvas canvas(TIP_ICON_CELL, TIP_ICON_CELL, dpr);
+    QPainter& p = canvas.painter();
+    p.setPen(Qt::NoPen);
+    p.setBrush(kRed);
+    p.drawEllipse(QPointF(12, 12), 11, 11);
+    p.setBrush(kWhite);
+    p.drawRoundedRect(QRectF(10.6, 5.5, 2.8, 8.5), 1.4, 1.4);
+    p.drawEllipse(QPointF(12, 17.4), 1.7, 1.7);
+    return canvas.take();
+}
+
 std::vector<std::pair<QString, QPixmap>> CArtwork::catalogue(qreal dpr) {
     std::vector<std::pair<QString, QPixmap>> all;
     for (int size : {16, 24, 32, 48}) all.emplace_back(QStringLiteral("app-icon-%1.png").arg(size), appIconPixmap(size, dpr));
@@ -434,6 +446,7 @@ std::vector<std::pair<QString, QPixmap>> CArtwork::catalogue(qreal dpr) {
     all.emplace_back(QStringLiteral("menu-settings.png"), menuIcon(MENU_SETTINGS, dpr));
     all.emplace_back(QStringLiteral("menu-open-folder.png"), menuIcon(MENU_OPEN_FOLDER, dpr));
     all.emplace_back(QStringLiteral("menu-exit.png"), menuIcon(MENU_EXIT, dpr));
+    all.emplace_back(QStringLiteral("tip-icon.png"), tipIcon(dpr));
     for (bool wide : {false, true})
         for (bool selected : {false, true})
             for (State s : states)

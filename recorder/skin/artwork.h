@@ -37,6 +37,7 @@ public:
         CHECK_BOX_CELL = 16,
         DIALOG_BUTTON_WIDTH = 84,
         DIALOG_BUTTON_HEIGHT = 32,
+        TIP_ICON_CELL = 24,
     };
 
     // The program's icon (tray and windows) at the usual sizes.
@@ -63,6 +64,9 @@ public:
     // (light, dark text); the text is the button's own.
     static QPixmap dialogButton(bool primary, State state, qreal dpr = 1.0);
     static ButtonImages dialogButtonImages(bool primary, qreal dpr = 1.0);
+
+    // 24 x 24 attention sign of the confirmation dialog.
+    static QPixmap tipIcon(qreal dpr = 1.0);
 
     // Every picture with a file name ("bar-start-hover.png" ...), for
     // looking at them.

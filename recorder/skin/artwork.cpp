@@ -384,8 +384,8 @@ ButtonImages CArtwork::checkBoxImages(bool checked, qreal dpr) {
     return allStates([&](State state) { return checkBox(checked, state, dpr); });
 }
 
-QPixmap CArtwork::dialogButton(bool primary, State state, qreal dpr) {
-    CCanvas canvas(DIALOG_BUTTON_WIDTH, DIALOG_BUTTON_HEIGHT, dpr);
+QPixmap CArtwork::dialogButton(bool primary, State state, qreal dpr, int width) {
+    CCanvas canvas(width, DIALOG_BUTTON_HEIGHT, dpr);
     QPainter& p = canvas.painter();
     if (primary) {
         QColor fill = kBarGrey;
@@ -394,7 +394,7 @@ QPixmap CArtwork::dialogButton(bool primary, State state, qreal dpr) {
         if (state == STATE_DISABLED) fill = QColor(0xC4, 0xC4, 0xC4);
         p.setPen(Qt::NoPen);
         p.setBrush(fill);
-        p.drawRoundedRect(QRectF(0, 0, DIALOG_BUTTON_WIDTH, DIALOG_BUTTON_HEIGHT), 4, 4);
+        p.drawRoundedRect(QRectF(0, 0, width, DIALOG_BUTTON_HEIGHT), 4, 4);
     } else {
         QColor fill = kWhite;
         QColor border(0xBD, 0xBD, 0xBD);
@@ -412,13 +412,13 @@ QPixmap CArtwork::dialogButton(bool primary, State state, qreal dpr) {
         }
         p.setPen(QPen(border, 1));
         p.setBrush(fill);
-        p.drawRoundedRect(QRectF(0.5, 0.5, DIALOG_BUTTON_WIDTH - 1, DIALOG_BUTTON_HEIGHT - 1), 4, 4);
+        p.drawRoundedRect(QRectF(0.5, 0.5, width - 1, DIALOG_BUTTON_HEIGHT - 1), 4, 4);
     }
     return canvas.take();
 }
 
-ButtonImages CArtwork::dialogButtonImages(bool primary, qreal dpr) {
-    return allStates([&](State state) { return dialogButton(primary, state, dpr); });
+ButtonImages CArtwork::dialogButtonImages(bool primary, qreal dpr, int width) {
+    return allStates([&](State state) { return dialogButton(primary, state, dpr, width); });
 }
 
 QPixmap CArtwork::tipIcon(qreal dpr) {

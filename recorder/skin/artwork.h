@@ -61,9 +61,10 @@ public:
     static QPixmap checkBox(bool checked, State state, qreal dpr = 1.0);
     static ButtonImages checkBoxImages(bool checked, qreal dpr = 1.0);
     // 84 x 32 dialog buttons: primary (dark, white text) and secondary
-    // (light, dark text); the text is the button's own.
-    static QPixmap dialogButton(bool primary, State state, qreal dpr = 1.0);
-    static ButtonImages dialogButtonImages(bool primary, qreal dpr = 1.0);
+    // (light, dark text); the text is the button's own. Wider ones for
+    // longer texts keep their rounded corners.
+    static QPixmap dialogButton(bool primary, State state, qreal dpr = 1.0, int width = DIALOG_BUTTON_WIDTH);
+    static ButtonImages dialogButtonImages(bool primary, qreal dpr = 1.0, int width = DIALOG_BUTTON_WIDTH);
 
     // 24 x 24 attention sign of the confirmation dialog.
     static QPixmap tipIcon(qreal dpr = 1.0);

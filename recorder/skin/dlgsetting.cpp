@@ -58,16 +58,20 @@ int CDlgSetting::controlColumn() const {
 
 void CDlgSetting::createControls() {
     const int right = width() - kMargin;
-    const int buttonWidth = 84;
     const int buttonHeight = 32;
+    // The folder buttons grow with their texts; the edit field takes the rest.
+    const int changeWidth = dialogButtonWidth("ID_TEXT_CHANGE_FOLDER");
+    const int openWidth = dialogButtonWidth("ID_TEXT_OPEN_FOLDER");
 
     m_pFolderEdit = new CPellEdit(ID_FOLDER_EDIT, this);
     m_pFolderEdit->setFont(textFont());
     m_pFolderEdit->setText(QString::fromStdString(m_settings.outputFolder));
-    m_pFolderEdit->setGeometry(kMargin, kFolderEditTop, right - 2 * (buttonWidth + 8) - kMargin, buttonHeight);
+    m_pFolderEdit->setCursorPosition(0);
+    m_pFolderEdit->setGeometry(kMargin, kFolderEditTop, right - changeWidth - openWidth - 16 - kMargin, buttonHeight);
     connect(m_pFolderEdit, &CPellEdit::edited, this, [this](int, const QString& text) { m_strWorkingFolder = text.trimmed(); });
-    m_pChangeFolder = makeDialogButton(ID_CHANGE_FOLDER, "ID_TEXT_CHANGE_FOLDER", false, right - 2 * buttonWidth - 8, kFolderEditTop);
-    m_pOpenFolder = makeDialogButton(ID_OPEN_FOLDER, "ID_TEXT_OPEN_FOLDER", false, right - buttonWidth, kFolderEditTop);
+    m_pChangeFolder = makeDialogButton(ID_CHANGE_FOLDER, "ID_TEXT_CHANGE_FOLDER", false, right - openWidth - 8 - changeWidth,
+                                       kFolderEditTop, changeWidth);
+    m_pOpenFolder = makeDialogButton(ID_OPEN_FOLDER, "ID_TEXT_OPEN_FOLDER", false, right - openWidth, kFolderEditTop, openWidth);
 
     const int column = controlColumn();
     const int columnWidth = right - column;
@@ -159,6 +163,8 @@ void CDlgSetting::paintLabels(QPainter& painter) {
     const int column = controlColumn();
     for (int i = 0; i < 4; ++i)
         drawLineText(painter, QRect(16, kTipTops[i], column - 16 - 4, kRowHeight), text(kTipKeys[i]));
+    // A hairline between the folder and the options.
+    painter.fillRect(QRect(16, (kFolderEditTop + 32 + kSoundTop) / 2, width() - 32, 1), QColor(0xE6, 0xE6, 0xE6));
     painter.setPen(QColor(0x80, 0x80, 0x80));
     const int bottom = height();
     drawLineText(painter, QRect(QPoint(48, bottom - 48), QPoint(287, bottom - 25)), QStringLiteral("Tolvane V%1").arg(m_strVersion));

@@ -40,16 +40,20 @@ void CSkinDialog::onCommand(int id) { done(id); }
 
 void CSkinDialog::paintLabels(QPainter&) {}
 
-CPellButton* CSkinDialog::makeDialogButton(int id, const char* textKey, bool primary, int x, int y) {
+int CSkinDialog::dialogButtonWidth(const char* textKey) {
+    return std::max<int>(CArtwork::DIALOG_BUTTON_WIDTH, QFontMetrics(textFont()).horizontalAdvance(text(textKey)) + 24);
+}
+
+CPellButton* CSkinDialog::makeDialogButton(int id, const char* textKey, bool primary, int x, int y, int width) {
     auto* button = new CPellButton(id, CPellButton::KIND_PUSH_HOVER, this);
-    button->setImages(CArtwork::dialogButtonImages(primary, devicePixelRatioF()));
+    button->setImages(CArtwork::dialogButtonImages(primary, devicePixelRatioF(), width));
     button->setText(text(textKey));
     button->setFont(textFont());
     if (primary)
         button->setTextColors(Qt::white, Qt::white);
     else
         button->setTextColors(Qt::black, Qt::black);
-    button->setGeometry(x, y, CArtwork::DIALOG_BUTTON_WIDTH, CArtwork::DIALOG_BUTTON_HEIGHT);
+    button->setGeometry(x, y, width, CArtwork::DIALOG_BUTTON_HEIGHT);
     connect(button, &CPellButton::commanded, this, &CSkinDialog::onCommand);
     return button;
 }

@@ -26,9 +26,11 @@ public:
     void reject() override;
 
 protected:
-    // An 84 x 32 dialog button at (x, y) whose click ends the dialog with
-    // id through onCommand.
-    CPellButton* makeDialogButton(int id, const char* textKey, bool primary, int x, int y);
+    // A dialog button at (x, y), 84 x 32 or as wide as given, whose click
+    // goes to onCommand.
+    CPellButton* makeDialogButton(int id, const char* textKey, bool primary, int x, int y, int width = 84);
+    // The width a dialog button needs for its text, at least 84.
+    static int dialogButtonWidth(const char* textKey);
     // A 16-pixel check box with its text, checked as given.
     CPellButton* makeCheckBox(int id, const char* textKey, bool checked, const QRect& geometry);
     // Commands of the dialog's controls; the default ends the dialog with id.

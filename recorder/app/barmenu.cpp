@@ -130,7 +130,7 @@ void CBarMenu::paintItem(QPainter& painter, int id, const QRect& r, bool selecte
     painter.setFont(CSkinFonts::font(14));
     const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
     if (id == ID_STATUS) {
-        Status status = m_status ? m_status() : Status{};
+        MenuStatus status = m_status ? m_status() : MenuStatus{};
         if (status.recording)
             painter.drawPixmap(r.left() + 12, r.top() + 12,
                                CArtwork::stateIcon(status.paused ? CArtwork::STATE_ICON_PAUSED

@@ -19,12 +19,12 @@ public:
     enum { ITEM_WIDTH = 160, STATUS_HEIGHT = 72, SEPARATOR_HEIGHT = 3, ITEM_HEIGHT = 40 };
 
     // What the status item shows, read at every paint.
-    struct Status {
+    struct MenuStatus {
         bool recording = false;
         bool paused = false;
         unsigned seconds = 0;
     };
-    using StatusSource = std::function<Status()>;
+    using StatusSource = std::function<MenuStatus()>;
 
     explicit CBarMenu(StatusSource status, QWidget* parent = nullptr);
 

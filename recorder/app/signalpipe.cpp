@@ -54,5 +54,9 @@ CSignalPipe::~CSignalPipe() {
 
 void CSignalPipe::readSignal() {
     unsigned char number = 0;
-    while (::read(g_anPipe[0], &number, 1) == 1) emit terminationRequested(number);
+    while (::read(g_anPipe[0], &number, 1) == 1) {
+        const int signalNumber = number;
+        QMetaObject::invokeMethod(this, [this, signalNumber] { emit terminationRequested(signalNumber); },
+                                  Qt::QueuedConnection);
+    }
 }

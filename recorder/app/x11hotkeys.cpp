@@ -111,8 +111,12 @@ void CX11Hotkeys::readEvents() {
         XEvent event;
         XNextEvent(m_pDisplay, &event);
         if (event.type != KeyPress) continue;
-        for (const auto& [id, grab] : m_grabs) {
-            if (static_cast<int>(event.xkey.keycode) == grab.keyCode) emit hotkeyPressed(id);
-        }
+        std::vector<int> pressed;
+        for (const auto& [id, grab] : m_grabs)
+            if (static_cast<int>(event.xkey.keycode) == grab.keyCode) pressed.push_back(id);
+        // Receivers may run dialogs and change the grabs: each press is
+        // handed on from the event loop, after this read.
+        for (int id : pressed)
+            QMetaObject::invokeMethod(this, [this, id] { emit hotkeyPressed(id); }, Qt::QueuedConnection);
     }
 }

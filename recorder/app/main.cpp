@@ -1,0 +1,67 @@
+// tolvane: the screen recorder's bar.
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <clocale>
+#include <memory>
+
+#include "commandline.h"
+#include "languagechoice.h"
+#include "languagetable.h"
+#include "mainframe.h"
+#include "messagepresenter.h"
+#include "qtmessagepresenter.h"
+#include "settings.h"
+#include "signalpipe.h"
+#include "singleinstance.h"
+#include "userfolders.h"
+
+namespace {
+
+// The folder of the running program, with its trailing separator.
+std::string programFolder() {
+    std::string path = CUserFolders::programPath();
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+int runBar(QApplication& app, const CCommandLine& commandLine) {
+    const int language = CLanguageChoice::fromEnvironment();
+    CLanguageTable::instance().load(language, programFolder() + "language.xml");
+
+    CSingleInstance instance;
+    if (instance.anotherInstanceRuns()) {
+        CQtMessagePresenter messages(nullptr);
+        messages.showMessage("ID_TEXT_MUT_TIP", "ID_TEXT_TIPS", IMessagePresenter::ICON_WARNING,
+                             IMessagePresenter::BUTTONS_OK);
+        return 0;
+    }
+
+    auto frame = std::make_unique<CMainFrame>(std::make_unique<CSettings>(), commandLine);
+    if (!frame->create()) return 0;
+    instance.publish(static_cast<unsigned long>(frame->winId()));
+
+    // SIGTERM, SIGINT and the end of the session finish a running recording.
+    CSignalPipe signalPipe;
+    QObject::connect(&signalPipe, &CSignalPipe::terminationRequested, frame.get(), &CMainFrame::finishAndQuit);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, frame.get(),
+                     [&frame](QSessionManager&) { frame->control().finishForExit(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, frame.get(), [&frame] { frame->control().finishForExit(); });
+
+    frame->showAfterCreation();
+    int code = app.exec();
+    frame.reset();
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The C library follows the user's locale for the Chinese and English texts.
+    std::setlocale(LC_ALL, "");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Tolvane");
+    QApplication::setQuitOnLastWindowClosed(false);
+    return runBar(app, CCommandLine::fromArguments(argc, argv));
+}

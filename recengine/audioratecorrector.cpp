@@ -123,12 +123,11 @@ void CAudioRateCorrector::StartRunning(double fill) {
 
 void CAudioRateCorrector::Resync(double fill) {
     // Back after running dry: the fill held, and so the delay of the sound
-    // behind the picture, stays what it was; only a deeper start-up fill
-    // (a bursty capture) raises it.
-    if (m_dTarget < m_nPrimeFrames) m_dTarget = m_nPrimeFrames;
-    // The frames that came late were covered by silence; played now they
-    // would put the sound behind by as much, for good. They are dropped,
-    // as far as the start-up fill allows.
+    // behind the picture, stays what it was. The frames that came late were
+    // covered by silence; played now they would put the sound behind by as
+    // much, for good. They are dropped, as far as the start-up fill allows;
+    // what a deeper start-up fill keeps beyond the fill held is consumed by
+    // the loop within seconds.
     const double excess = fill - m_dTarget;
     const std::uint32_t buffered = BufferedFrames();
     std::uint32_t drop = 0;

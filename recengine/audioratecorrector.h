@@ -24,9 +24,10 @@
 // (the rest of the run is silence) puts the source back into start-up; when
 // input comes back within a few slots (the capture was merely late) the
 // start-up fill grows by kPrimeStepFrames, so a bursty capture settles at a
-// buffer deep enough for it. Running again, the source keeps the fill held
-// (raised to the start-up fill if that is deeper) and drops the input that
-// came too late, beyond kResyncFrames: the silence already stood in for it,
+// buffer deep enough for it to restart. Running again, the source keeps the
+// fill held and drops the input that came too late, beyond kResyncFrames
+// (what the deeper start-up fill keeps is consumed by the loop): the silence
+// already stood in for it,
 // and playing it would delay the sound for the rest of the recording. A
 // machine under load thus costs a short gap now and then, never a growing
 // lag. While input keeps arriving, every slot gets a full run, so the

@@ -536,12 +536,11 @@ TEST(AudioRateCorrection, ACaptureStarvedNowAndThenCostsShortGapsButNeverAGrowin
     Report("microphone starved", s);
     ASSERT_GE(s.offsetsMs.size(), static_cast<std::size_t>(stalls));
     EXPECT_GE(s.underruns, static_cast<std::uint32_t>(stalls / 2)) << "the long stalls run the buffer dry";
-    // Each stall may deepen the buffer by one start-up step (5.8 ms); the
-    // time the capture was starved never adds to the delay.
+    // The time the capture was starved never adds to the delay; a deeper
+    // start-up fill is consumed again within seconds.
     const auto [lo, hi] = std::minmax_element(s.offsetsMs.begin(), s.offsetsMs.end());
-    EXPECT_LT(*hi - *lo, 4.0 + 5.8 * stalls / 2) << "offset first " << s.offsetsMs.front() << " last "
-                                                   << s.offsetsMs.back();
-    EXPECT_LT(s.offsetsMs.back() - s.offsetsMs.front(), 4.0 + 5.8 * stalls / 2);
+    EXPECT_LT(*hi - *lo, 10.0) << "offset first " << s.offsetsMs.front() << " last " << s.offsetsMs.back();
+    EXPECT_LT(std::fabs(s.offsetsMs.back() - s.offsetsMs.front()), 5.0);
 }
 
 TEST(AudioRateCorrection, ALiveSourceShortOfInputGivesSilenceAndOneThatStopsPlaysOutAndDropsOut) {

@@ -1,5 +1,6 @@
 #include "pellbasesel.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -87,4 +88,14 @@ void CPellBaseSel::placePopup(QWidget* popup, const QSize& wanted) const {
         if (origin.x() + size.width() > area.right() + 1) origin.setX(std::max(area.left(), area.right() + 1 - size.width()));
     }
     popup->setGeometry(QRect(origin, size));
+}
+
+void CPellBaseSel::hideEvent(QHideEvent* event) {
+    closePopup();
+    CPellBaseCtrl::hideEvent(event);
+}
+
+void CPellBaseSel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) closePopup();
+    CPellBaseCtrl::changeEvent(event);
 }

@@ -60,6 +60,9 @@ protected:
     // Places the pop-up below the control (above it when the screen has no
     // room below), at least as wide as the control.
     void placePopup(QWidget* popup, const QSize& wanted) const;
+    // The list closes when the selector is hidden or disabled.
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     std::vector<Item> m_items;

@@ -28,6 +28,7 @@ CSkinDialog::CSkinDialog(QWidget* owner, const QSize& clientSize, const char* ti
     setPalette(colours);
     setAutoFillBackground(true);
     setFont(textFont());
+    centreOnWorkArea();
 }
 
 QString CSkinDialog::text(const char* key) { return QString::fromStdString(CLanguageTable::instance().lookup(key)); }

@@ -139,27 +139,17 @@ TEST(RegionGeometry, SwitchingTheAspectKeepsTheHeight) {
     EXPECT_EQ(CRegionGeometry::switchAspect(CRegionGeometry::windowFromInner(justLowEnough), true, kDesktop).top, 1);
 }
 
-TEST(RegionGeometry, HandlesSurroundTheInnerRectangle) {
+TEST(RegionGeometry, HitTestFindsTheFirstHandle) {
     const GeoRect inner{7, 18, 807, 618};
-    const auto h = CRegionGeometry::handles(inner);
-    EXPECT_EQ(h[0], (GeoRect{7, 11, 60, 18}));
-    EXPECT_EQ(h[1], (GeoRect{754, 11, 807, 18}));
-    EXPECT_EQ(h[2], (GeoRect{7, 618, 60, 625}));
-    EXPECT_EQ(h[3], (GeoRect{754, 618, 807, 625}));
-    EXPECT_EQ(h[4], (GeoRect{0, 18, 7, 71}));
-    EXPECT_EQ(h[5], (GeoRect{807, 18, 814, 71}));
-    EXPECT_EQ(h[6], (GeoRect{0, 565, 7, 618}));
-    EXPECT_EQ(h[7], (GeoRect{807, 565, 814, 618}));
-    EXPECT_EQ(h[8], (GeoRect{0, 11, 7, 18}));
-    EXPECT_EQ(h[9], (GeoRect{807, 618, 814, 625}));
-    EXPECT_EQ(h[10], (GeoRect{807, 11, 814, 18}));
-    EXPECT_EQ(h[11], (GeoRect{0, 618, 7, 625}));
-
     EXPECT_EQ(CRegionGeometry::handleAt(inner, 3, 14), 8);
     EXPECT_EQ(CRegionGeometry::handleAt(inner, 59, 17), 0);
     EXPECT_EQ(CRegionGeometry::handleAt(inner, 60, 17), -1);
     EXPECT_EQ(CRegionGeometry::handleAt(inner, 810, 620), 9);
     EXPECT_EQ(CRegionGeometry::handleAt(inner, 400, 300), -1);
+    // On a narrow frame the two top handles overlap: the first one wins.
+    const GeoRect narrow{7, 18, 87, 78};
+    EXPECT_EQ(CRegionGeometry::handleAt(narrow, 40, 14), 0);
+    EXPECT_EQ(CRegionGeometry::handleAt(narrow, 70, 14), 1);
 }
 
 TEST(RegionGeometry, ButtonDownChoosesHandleOrMove) {
@@ -335,15 +325,6 @@ TEST(RegionGeometry, MovingOffsetsByTheLastMovement) {
     // Moving keeps even a size no resize would leave.
     in.window = GeoRect{0, 0, 2000, 1200};
     EXPECT_TRUE(CRegionGeometry::drag(CRegionGeometry::kDragMove, in));
-}
-
-TEST(RegionGeometry, ToolbarSitsInTheInnerTopRightCorner) {
-    const auto bar = CRegionGeometry::toolbar(814, 625, false);
-    EXPECT_EQ(bar.button4x3, (GeoRect{661, 27, 691, 43}));
-    EXPECT_EQ(bar.button16x9, (GeoRect{692, 27, 722, 43}));
-    EXPECT_EQ(bar.dropDown, (GeoRect{728, 23, 806, 47}));
-    EXPECT_EQ(bar.background, (GeoRect{657, 23, 726, 47}));
-    EXPECT_EQ(CRegionGeometry::toolbar(1920, 1080, true).dropDown, (GeoRect{1834, 10, 1912, 34}));
 }
 
 TEST(RegionGeometry, CustomShapeWhileEditable) {

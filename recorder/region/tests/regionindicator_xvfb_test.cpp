@@ -65,6 +65,12 @@ bool xdotool(const QStringList& arguments) {
     return ok;
 }
 
+// Waits until the indicator's state satisfies condition and the server
+// has the window where the indicator says it is.
+bool settlesAt(const QWidget& indicator, const std::function<bool()>& condition) {
+    return waitUntil([&] { return condition() && serverGeometry(indicator) == indicator.geometry(); });
+}
+
 // Press at a screen point, move there in steps, release.
 void dragOnScreen(QPoint from, QPoint to) {
     xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())});
@@ -150,7 +156,7 @@ TEST_F(RegionXvfbTest, DraggingHandlesKeepsTheAspect) {
     // Bottom-right corner sideways: the right edge follows, the top stays.
     const QRect before = indicator.windowRect();
     dragOnScreen(before.topLeft() + QPoint(810, 621), QPoint(1003, 806));
-    ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == indicator.windowRect(); }));
+    ASSERT_TRUE(settlesAt(indicator, [&] { return indicator.windowRect().right() == 1003 - 1; }));
     QRect inner = indicator.captureRect();
     EXPECT_EQ(indicator.windowRect().topLeft(), before.topLeft());
     EXPECT_EQ(indicator.windowRect().right(), 1003 - 1);
@@ -163,12 +169,18 @@ TEST_F(RegionXvfbTest, DraggingHandlesKeepsTheAspect) {
     ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == indicator.windowRect(); }));
     const QRect wide = indicator.windowRect();
     dragOnScreen(wide.topLeft() + QPoint(30, 14), wide.topLeft() + QPoint(32, 74));
-    ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == indicator.windowRect(); }));
+    ASSERT_TRUE(settlesAt(indicator, [&] { return indicator.windowRect().top() == wide.top() + 74; }));
     inner = indicator.captureRect();
     EXPECT_EQ(indicator.windowRect().top(), wide.top() + 74);  // the top edge goes to the cursor
     EXPECT_EQ(indicator.windowRect().right(), wide.right());
     EXPECT_EQ(indicator.windowRect().bottom(), wide.bottom());
     EXPECT_EQ(inner.width(), CRegionGeometry::widthFromHeight(inner.height(), true));
+
+    // A press inside the frame goes to the window below: nothing moves.
+    const QRect still = indicator.windowRect();
+    dragOnScreen(still.center(), still.center() + QPoint(50, 50));
+    QTest::qWait(200);
+    EXPECT_EQ(indicator.windowRect(), still);
 
     // The grip tab moves the window.
     const QRect sized = indicator.windowRect();

@@ -4,11 +4,14 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QDir>
+
 #include "artwork.h"
 #include "imagebutton.h"
 #include "pellbutton.h"
 #include "pelldroppop.h"
 #include "pelldropsel.h"
+#include "skinfonts.h"
 
 namespace {
 
@@ -193,6 +196,53 @@ TEST_F(ControlsTest, ItemListBounds) {
     EXPECT_EQ(drop->findValue("x"), -1);
     drop->choose(9);
     EXPECT_EQ(drop->selectedIndex(), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// The controls as the bar and the region toolbar show them, on the bar's
+// grey, saved under the build folder's screenshots/.
+TEST(ControlsGallery, BarAndToolbarControls) {
+    QWidget bar;
+    bar.setFixedSize(520, 40);
+    QPalette colours = bar.palette();
+    colours.setColor(QPalette::Window, QColor(0x5C, 0x5C, 0x5C));
+    bar.setPalette(colours);
+    bar.setAutoFillBackground(true);
+    const CArtwork::BarButton buttons[] = {CArtwork::BAR_START, CArtwork::BAR_STOP, CArtwork::BAR_PAUSE,
+                                           CArtwork::BAR_RESUME, CArtwork::BAR_AUDIO_DEVICE, CArtwork::BAR_SETTINGS};
+    int x = 8;
+    for (CArtwork::BarButton which : buttons) {
+        auto* button = new CPellButton(which, CPellBaseCtrl::KIND_PUSH_HOVER, &bar);
+        button->setImages(CArtwork::barButtonImages(which, bar.devicePixelRatioF()));
+        button->setGeometry(x, 4, 32, 32);
+        x += 40;
+    }
+    auto* wide = new CImageButton(1, &bar);
+    wide->setImages(CArtwork::aspectButtonImages(true, false), CArtwork::aspectButtonImages(true, true));
+    wide->setSelected(true);
+    wide->setGeometry(x + 8, 12, 30, 16);
+    auto* narrow = new CImageButton(2, &bar);
+    narrow->setImages(CArtwork::aspectButtonImages(false, false), CArtwork::aspectButtonImages(false, true));
+    narrow->setGeometry(x + 44, 12, 30, 16);
+    auto* mode = new CPellDropSel(3, &bar);
+    mode->setFont(CSkinFonts::font(14));
+    mode->setArrowImages(CArtwork::dropArrowImages(true));
+    mode->addItem("Full Screen");
+    mode->addItem("Custom Region");
+    mode->setSelectedIndex(1);
+    mode->setGeometry(x + 84, 6, 140, 28);
+    bar.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
+    const QString folder = QStringLiteral(TOLVANE_SCREENSHOT_DIR);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(bar.grab().save(folder + "/skin-bar-controls.png"));
+    QTest::mouseClick(mode, Qt::LeftButton, {}, QPoint(10, 10));
+    ASSERT_TRUE(mode->isPopupOpen());
+    QTest::mouseMove(mode->popup(), QPoint(20, mode->itemHeight() / 2));
+    EXPECT_TRUE(mode->popup()->grab().save(folder + "/skin-drop-popup.png"));
 }
 
 }  // namespace

@@ -185,17 +185,20 @@ QRect CRegionIndicator::innerRect() const {
     return CRegionGeometry::toQRect(CRegionGeometry::innerFromWindow(currentWindow(), m_bBorderless));
 }
 
-QRect CRegionIndicator::captureRect() const {
+QRect CRegionIndicator::captureRect() const { return captureArea().rect; }
+
+CRegionIndicator::CaptureArea CRegionIndicator::captureArea() const {
     std::lock_guard<std::mutex> lock(m_captureLock);
-    return m_captureRect;
+    return m_captureArea;
 }
 
 void CRegionIndicator::publishCaptureRect() {
     const GeoRect window = currentWindow();
     const QRect capture = m_bBorderless ? CRegionGeometry::toQRect(window)
                                         : CRegionGeometry::toQRect(CRegionGeometry::innerFromWindow(window, false));
+    const double ratio = devicePixelRatioF();
     std::lock_guard<std::mutex> lock(m_captureLock);
-    m_captureRect = capture;
+    m_captureArea = CaptureArea{capture, ratio};
 }
 
 RegionRect CRegionIndicator::regionRectToSave() const {

@@ -69,8 +69,16 @@ public:
     // The inner rectangle (the 5-pixel inset one in full-screen mode).
     QRect innerRect() const;
     // The rectangle to record: the window inset 7/18/7/7, or the whole
-    // window when borderless. Safe to call from any thread.
+    // window when borderless (logical pixels). Safe to call from any thread.
     QRect captureRect() const;
+    // The same with the device pixel ratio of the window's screen, taken
+    // together, for turning it into capture pixels on another thread
+    // (CMonitorTable::toCapturePixels).
+    struct CaptureArea {
+        QRect rect;
+        double devicePixelRatio = 1.0;
+    };
+    CaptureArea captureArea() const;
     // The rectangle to save as the region: the custom inner rectangle, or,
     // in full-screen mode, the custom one it will come back to (left -1
     // when there never was one).
@@ -133,5 +141,5 @@ private:
 
     // What captureRect() returns, for readers on other threads.
     mutable std::mutex m_captureLock;
-    QRect m_captureRect;
+    CaptureArea m_captureArea;
 };

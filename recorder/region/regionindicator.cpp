@@ -242,6 +242,8 @@ void CRegionIndicator::mousePressEvent(QMouseEvent* event) {
 
 void CRegionIndicator::mouseMoveEvent(QMouseEvent* event) {
     const QPoint cursor = event->globalPosition().toPoint();
+    // A grab taken away by another client ends the drag without a release.
+    if (m_nDragMode >= 0 && !(event->buttons() & Qt::LeftButton)) stopDrag();
     if (m_nDragMode < 0) {
         updateCursor(event->position().toPoint());
         return;

@@ -179,6 +179,16 @@ TEST_F(RegionIndicatorTest, CursorShowsTheHandleUnderIt) {
     EXPECT_EQ(shapeAt(QPoint(2, 2)), Qt::ArrowCursor);
 }
 
+TEST_F(RegionIndicatorTest, MovesWithoutTheButtonEndADragWhoseReleaseWasLost) {
+    indicator.place(RegionRect{300, 200, 1100, 800}, nullptr, false);
+    const QRect before = indicator.windowRect();
+    mouse(QEvent::MouseButtonPress, QPoint(400, 300));
+    mouse(QEvent::MouseMove, QPoint(410, 300), Qt::NoButton);
+    EXPECT_EQ(indicator.windowRect(), before);
+    mouse(QEvent::MouseMove, QPoint(420, 300));
+    EXPECT_EQ(indicator.windowRect(), before);
+}
+
 TEST_F(RegionIndicatorTest, FullScreenOutlineDoesNotMove) {
     indicator.place(RegionRect{}, nullptr, true);
     dragBy(QPoint(2, 500), 100, 100);

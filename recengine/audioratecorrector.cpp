@@ -56,7 +56,8 @@ std::uint32_t CAudioRateCorrector::Collect(IDataGetter* getter) {
     }
     if (moved) {
         m_nEndNs = frontNs + static_cast<std::uint64_t>(moved) * 1000000000ULL / kSampleRate;
-        if (m_bAwaitingInput && m_nSlotsSinceUnderrun <= kJitterSlots && m_nPrimeFrames < kMaxPrimeFrames) {
+        if (!m_bLearned && m_bAwaitingInput && m_nSlotsSinceUnderrun <= kJitterSlots &&
+            m_nPrimeFrames < kMaxPrimeFrames) {
             m_nPrimeFrames = std::min(m_nPrimeFrames + kPrimeStepFrames, kMaxPrimeFrames);
             UC_LOG_THIS(CLogWrapper::LOG_WARNING, "late input, bIsInputDevice= " << (m_bInput ? "true" : "false")
                                                        << ", start-up frames= " << m_nPrimeFrames);
@@ -82,8 +83,10 @@ std::uint32_t CAudioRateCorrector::Produce(std::int16_t* out, std::uint32_t fram
     ++m_nSlotsSinceUnderrun;
     const std::uint32_t buffered = BufferedFrames();
     const double fill = buffered ? FillAt(slotStartNs) : 0.0;
-    // Only frames really buffered count towards the start-up fill.
-    if (!m_bRunning && buffered && std::min(fill, static_cast<double>(buffered)) >= m_nPrimeFrames) StartRunning(fill);
+    // Only frames really buffered count towards the start-up fill; once the
+    // fill to hold is known, a source restarts when it holds that much again.
+    const double startFill = m_bLearned ? m_dTarget : static_cast<double>(m_nPrimeFrames);
+    if (!m_bRunning && buffered && std::min(fill, static_cast<double>(buffered)) >= startFill) StartRunning(fill);
     const bool live = m_bHadInput && m_nIdleSlots < kIdleSlotsToPlayOut;
     std::uint32_t produced = 0;
     if (m_bRunning) {
@@ -125,14 +128,11 @@ void CAudioRateCorrector::Resync(double fill) {
     // Back after running dry: the fill held, and so the delay of the sound
     // behind the picture, stays what it was. The frames that came late were
     // covered by silence; played now they would put the sound behind by as
-    // much, for good. They are dropped, as far as the start-up fill allows;
-    // what a deeper start-up fill keeps beyond the fill held is consumed by
-    // the loop within seconds.
+    // much, for good. They are dropped.
     const double excess = fill - m_dTarget;
-    const std::uint32_t buffered = BufferedFrames();
     std::uint32_t drop = 0;
-    if (excess > kResyncFrames && buffered > m_nPrimeFrames) {
-        drop = std::min(static_cast<std::uint32_t>(excess), buffered - m_nPrimeFrames);
+    if (excess > kResyncFrames) {
+        drop = std::min(static_cast<std::uint32_t>(excess), BufferedFrames());
         m_nHead += drop;
     }
     m_dFill = fill - drop;

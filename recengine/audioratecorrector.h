@@ -21,14 +21,14 @@
 // buffered; then it runs, and the mean fill of its first kLearnSlots slots
 // (1 s) becomes the fill to hold. The delay of the sound behind its capture
 // is whatever it was at the start and then stays. A buffer that runs dry
-// (the rest of the run is silence) puts the source back into start-up; when
-// input comes back within a few slots (the capture was merely late) the
-// start-up fill grows by kPrimeStepFrames, so a bursty capture settles at a
-// buffer deep enough for it to restart. Running again, the source keeps the
-// fill held and drops the input that came too late, beyond kResyncFrames
-// (what the deeper start-up fill keeps is consumed by the loop): the silence
-// already stood in for it,
-// and playing it would delay the sound for the rest of the recording. A
+// (the rest of the run is silence) puts the source back into start-up. Before
+// the fill to hold is known, input that comes back within a few slots (the
+// capture was merely late) makes the start-up fill grow by kPrimeStepFrames,
+// so a bursty capture settles at a buffer deep enough for it. Afterwards the
+// source restarts once it holds the fill held again, keeps that fill and
+// drops the input that came too late, beyond kResyncFrames: the silence
+// already stood in for it, and playing it would delay the sound for the
+// rest of the recording. A
 // machine under load thus costs a short gap now and then, never a growing
 // lag. While input keeps arriving, every slot gets a full run, so the
 // encoder's frames follow on without gaps and the mix keeps its level.

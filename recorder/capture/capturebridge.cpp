@@ -59,6 +59,7 @@ bool CCaptureBridge::StartCanvas() {
     if (!m_pCanvas) return false;
     if (m_pCanvas->IsRunning()) return true;
     m_nLastSlot = -1;  // slots count from 0 again
+    m_bScreenLost.store(false);
     return m_pCanvas->Start();
 }
 
@@ -103,7 +104,11 @@ bool CCaptureBridge::DrawFrame(IOBSEngineDC* dc, int width, int height) {
     // Nothing is read from the screen unless a recording runs.
     if (!m_bRecording.load() || !dc) return true;
     IOBSEngineScreenDC* screen = dc->GetScreenDC();
-    if (!screen) return true;
+    if (!screen) {
+        if (!m_bScreenLost.exchange(true))
+            UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- the screen cannot be read any more");
+        return true;
+    }
     const CaptureRect rect = CurrentRect(screen);
     if (rect.empty()) {
         dc->FillColor(kBlack);

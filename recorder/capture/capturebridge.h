@@ -71,6 +71,11 @@ public:
     // Detaches the sinks, stops and closes the canvas and destroys it.
     void Close();
 
+    // True once a draw request during a recording found no readable screen
+    // (the X server went away); the pictures are the background from then
+    // on. StartCanvas clears it (a new connection).
+    bool IsScreenLost() const { return m_bScreenLost.load(); }
+
     // Pictures handed to an engine, and pictures the canvas left out (late
     // slots), since Load.
     std::uint64_t PictureCount() const { return m_nPictures.load(); }
@@ -87,6 +92,7 @@ private:
     IOBSEngineCanvas* m_pCanvas = nullptr;
     IOBSEngineSource* m_pSource = nullptr;
     std::atomic<bool> m_bRecording{false};
+    std::atomic<bool> m_bScreenLost{false};
 
     std::mutex m_engineMutex;  // held while a picture is pushed
     IOrvixAvRecordInterface* m_pEngine = nullptr;

@@ -7,7 +7,8 @@
 //               [--source test|screen|screen:X,Y,W,H] [--flash-at MS,MS,...]
 // SIGINT / SIGTERM stop and finish the file; SIGUSR1 pauses and resumes.
 // Exit status: 0 success, 1 wrong usage, 2 cannot start (device, path,
-// engine), 3 the recording failed while it ran.
+// engine, display), 3 the recording failed while it ran (write error, X
+// display gone).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -201,6 +202,7 @@ struct LoopResult {
     std::uint64_t pictures = 0;
     std::uint64_t skipped = 0;
     std::uint64_t recordedMs = 0;
+    bool screenLost = false;  // the X display went away
 };
 
 // `screen`: the screen source, whose canvas thread pushes the pictures
@@ -253,6 +255,10 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, CSc
         }
         // A write failure ended the muxer: stop and report it.
         if (session.ErrorCode() != 0) break;
+        if (screen && screen->IsScreenLost()) {
+            result.screenLost = true;
+            break;
+        }
         // Sleep until the next picture, the next status update or an event.
         now = GetTickMs();
         std::uint64_t wakeMs = std::min(nextStatusMs, paused || screen ? nextStatusMs : clock.NextDueMs());
@@ -400,5 +406,7 @@ int main(int argc, char** argv) {
                                      CRecordSession::ErrorText(recordError));
     }
     if (stopCode != 0) return Fail(kExitFailed, EngineFailure("StopRecord", stopCode));
+    if (result.screenLost)
+        return Fail(kExitFailed, "the X display went away; the recording was stopped and the file finished");
     return kExitOk;
 }

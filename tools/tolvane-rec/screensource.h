@@ -25,6 +25,8 @@ public:
     // Stops the pictures and detaches the engine; the canvas stays set up.
     void Stop();
 
+    // The X server went away: no more screen pictures.
+    bool IsScreenLost() const { return m_bridge.IsScreenLost(); }
     std::uint64_t Pictures() const { return m_bridge.PictureCount(); }
     std::uint64_t Skipped() const { return m_bridge.SkippedCount(); }
 

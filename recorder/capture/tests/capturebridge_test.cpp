@@ -241,8 +241,10 @@ TEST_F(CaptureBridgeTest, DrawFrameReadsTheScreenOnlyWhileRecordingAndBlacksOutA
     EXPECT_TRUE(m_bridge.DrawFrame(&dc, 640, 360));
     EXPECT_EQ(screen.m_args, (std::vector<int>{640, 360, 0, 0, 1280, 720}));
 
+    EXPECT_FALSE(m_bridge.IsScreenLost());
     dc.m_pScreen = nullptr;  // no readable display
     EXPECT_TRUE(m_bridge.DrawFrame(&dc, 640, 360));
+    EXPECT_TRUE(m_bridge.IsScreenLost());
     m_bridge.SetRecording(false);
     const int requests = dc.m_nScreenRequests;
     EXPECT_TRUE(m_bridge.DrawFrame(&dc, 640, 360));

@@ -1,7 +1,9 @@
 // tolvane-rec --source screen: the command line of the screen source, and the
 // built program recording known pictures of a private Xvfb with a private
-// PulseAudio daemon's microphone and loopback; the files are checked with
-// ffprobe and decoded with ffmpeg.
+// PulseAudio daemon's microphone and loopback (the full screen, a rectangle
+// with a pause, refused displays and rectangles, an X server that goes away
+// during the recording); the files are checked with ffprobe and decoded with
+// ffmpeg.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -326,6 +328,27 @@ TEST_F(TolvaneRecScreen, NoDisplayOrARectangleOffTheScreenIsRefused) {
     }
     EXPECT_FALSE(std::filesystem::exists(m_strDir + "/a.flv") || std::filesystem::exists(m_strDir + "/b.flv") ||
                  std::filesystem::exists(m_strDir + "/c.flv"));
+}
+
+TEST_F(TolvaneRecScreen, AnXServerThatGoesAwayStopsTheRecordingWithAFinishedFile) {
+#if defined(__SANITIZE_THREAD__)
+    // Xlib's own locking after a lost connection is not ThreadSanitizer-clean.
+    GTEST_SKIP() << "not under ThreadSanitizer";
+#endif
+    CXvfbServer doomed;
+    ASSERT_TRUE(doomed.Start(640, 480, 24));
+    setenv("DISPLAY", doomed.GetDisplayName().c_str(), 1);
+    const std::string path = m_strDir + "/lost.flv";
+    CRun run({"--source", "screen", "-t", "20", "--mic", "mic_a", "--speaker", "spk_a", "-o", path},
+             m_strDir + "/out.txt");
+    std::this_thread::sleep_for(2000ms);
+    doomed.Signal(SIGKILL);
+    EXPECT_EQ(run.Wait(20s), 3) << run.Output();
+    EXPECT_NE(run.Output().find("the X display went away"), std::string::npos) << run.Output();
+    const long pictures = CMediaProbe::CountPackets(path, "v");
+    EXPECT_GE(pictures, 15);
+    EXPECT_LE(pictures, 60);
+    EXPECT_EQ(CMediaProbe::DecodeErrors(path, true), "");
 }
 
 }  // namespace

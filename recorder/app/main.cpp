@@ -16,6 +16,7 @@
 #include "signalpipe.h"
 #include "singleinstance.h"
 #include "userfolders.h"
+#include "windowactivator.h"
 
 namespace {
 
@@ -30,6 +31,9 @@ int runBar(QApplication& app, const CCommandLine& commandLine) {
     const int language = CLanguageChoice::fromEnvironment();
     CLanguageTable::instance().load(language, programFolder() + "language.xml");
 
+    // Dialogs and message boxes get the focus when they appear.
+    CWindowActivator activator;
+
     CSingleInstance instance;
     if (instance.anotherInstanceRuns()) {
         CQtMessagePresenter messages(nullptr);
@@ -39,8 +43,10 @@ int runBar(QApplication& app, const CCommandLine& commandLine) {
     }
 
     auto frame = std::make_unique<CMainFrame>(std::make_unique<CSettings>(), commandLine);
-    if (!frame->create()) return 0;
-    instance.publish(static_cast<unsigned long>(frame->winId()));
+    // The bar's window is announced as soon as it exists, before the slower
+    // rest of the creation (engine, devices, capture), so that a second
+    // start in the meantime already finds it.
+    if (!frame->create([&instance](unsigned long window) { instance.publish(window); })) return 0;
 
     // SIGTERM, SIGINT and the end of the session finish a running recording.
     CSignalPipe signalPipe;

@@ -61,6 +61,11 @@ QRect CMainFrame::initialRect(const QRect& workArea) {
     return QRect(left, top, INITIAL_WIDTH, BAR_HEIGHT);
 }
 
+QPoint CMainFrame::defaultBarPosition(const QRect& workArea) {
+    const int left = (workArea.width() - INITIAL_WIDTH) / 2;
+    return QPoint(workArea.left() + (left < 0 ? 0 : left), 10);
+}
+
 CMainFrame::CMainFrame(std::unique_ptr<CSettings> settings, const CCommandLine& commandLine)
     : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool),
       m_pSettings(std::move(settings)),
@@ -89,9 +94,10 @@ CMainFrame::~CMainFrame() {
     delete m_pRegion.data();
 }
 
-bool CMainFrame::create() {
+bool CMainFrame::create(const std::function<void(unsigned long windowId)>& announce) {
     setGeometry(initialRect(screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 720)));
     if (!winId()) return false;
+    if (announce) announce(static_cast<unsigned long>(winId()));
     m_pFonts = std::make_unique<CSkinFonts>();
     createTray();
     createControls();
@@ -203,7 +209,7 @@ void CMainFrame::placeBar() {
     if (saved)
         setGeometry(saved->x, saved->y, width, BAR_HEIGHT);
     else
-        setGeometry((work.width() - INITIAL_WIDTH) / 2, 10, width, BAR_HEIGHT);
+        setGeometry(QRect(defaultBarPosition(work), QSize(width, BAR_HEIGHT)));
     show();
 }
 

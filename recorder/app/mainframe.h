@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -52,14 +53,18 @@ public:
     // The bar's initial rectangle in a work area: centred as if 420 wide
     // (x = 0 when the work area is narrower), at its top (0 when negative).
     static QRect initialRect(const QRect& workArea);
+    // Where the bar goes without a saved position: centred on the work area
+    // as if 420 wide (its left edge when the area is narrower), at y = 10.
+    static QPoint defaultBarPosition(const QRect& workArea);
 
     // settings: read here (the registry values first); commandLine: the
     // options of this start, applied at the end of the creation.
     CMainFrame(std::unique_ptr<CSettings> settings, const CCommandLine& commandLine);
     ~CMainFrame() override;
 
-    // Window creation; false when the window cannot be made.
-    bool create();
+    // Window creation; false when the window cannot be made. announce gets
+    // the bar's window id first thing after the window exists.
+    bool create(const std::function<void(unsigned long windowId)>& announce = {});
     // After creation: shown (and set to hide itself at the top edge).
     void showAfterCreation();
 

@@ -76,11 +76,12 @@ const char kUsage[] =
     "  --source screen:X,Y,W,H  the W x H screen rectangle at X,Y (physical pixels),\n"
     "                  copied 1:1 when the picture size equals it, else scaled\n"
     "  --flash-at LIST (test source) white pictures at these milliseconds after the\n"
-    "                  first picture;\n"
-    "                  each prints 'flash at tick T' (T = engine clock, ms)\n"
+    "                  first picture; each prints 'flash at tick T' (T = engine\n"
+    "                  clock, ms)\n"
     "\n"
     "SIGUSR1 pauses and resumes. Exit status: 0 success, 1 wrong usage, 2 the\n"
-    "recording could not start, 3 it failed while running.\n";
+    "recording could not start (device, path, X display), 3 it failed while\n"
+    "running (write error, X display gone; the file is finished either way).\n";
 
 int Fail(int status, const std::string& message) {
     std::fflush(stdout);

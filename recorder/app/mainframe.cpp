@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QMouseEvent>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
@@ -43,6 +44,15 @@ constexpr int kDiskWatchMs = 5000;
 constexpr int kTimerDiskWatch = 253;
 // A font of cell height 20 (the bar's texts) has an em of about 15 pixels.
 constexpr int kBarTextPixels = 15;
+
+// The state text shares its row with the clock at x = 76: a text too wide
+// for the room before the clock is drawn smaller (down to 10 pixels, then
+// cut with an ellipsis), so the two never run into each other.
+QFont fittedFont(QFont font, const QString& s, int room) {
+    while (font.pixelSize() > 10 && QFontMetrics(font).horizontalAdvance(s) > room)
+        font.setPixelSize(font.pixelSize() - 1);
+    return font;
+}
 
 QString text(const char* key) {
     return QString::fromStdString(CLanguageTable::instance().lookup(key));
@@ -254,23 +264,27 @@ void CMainFrame::paintState(QPainter& painter) {
     QFont normal = m_pFonts->normalFont();
     normal.setPixelSize(kBarTextPixels);
     painter.setFont(normal);
+    constexpr int kClockLeft = 76, kGap = 4;
     if (!m_pControl->isRecording()) {
+        const QString ready = text("ID_TEXT_RECORD_STATEREADY");
+        painter.setFont(fittedFont(normal, ready, kClockLeft - kGap - 20));
         painter.setPen(Qt::white);
-        drawText(QRect(QPoint(20, 9), QPoint(83, 35)), text("ID_TEXT_RECORD_STATEREADY"));
+        drawText(QRect(QPoint(20, 9), QPoint(kClockLeft - kGap, 35)), ready);
     } else {
         const bool paused = m_pControl->isPaused();
         painter.drawPixmap(6, 10,
                            CArtwork::stateIcon(paused ? CArtwork::STATE_ICON_PAUSED : CArtwork::STATE_ICON_RUNNING,
                                                devicePixelRatioF()));
+        const QString state = text(paused ? "ID_TEXT_RECORD_STATEPAUSE" : "ID_TEXT_RECORD_STATERUNNING");
+        painter.setFont(fittedFont(normal, state, kClockLeft - kGap - 24));
         painter.setPen(paused ? QColor(Qt::white) : kRunningText);
-        drawText(QRect(QPoint(24, 9), QPoint(87, 35)),
-                 text(paused ? "ID_TEXT_RECORD_STATEPAUSE" : "ID_TEXT_RECORD_STATERUNNING"));
+        drawText(QRect(QPoint(24, 9), QPoint(kClockLeft - kGap, 35)), state);
     }
     QFont bold = m_pFonts->boldFont();
     bold.setPixelSize(kBarTextPixels);
     painter.setFont(bold);
     painter.setPen(Qt::white);
-    painter.drawText(QRect(QPoint(76, 11), QPoint(139, 35)), flags, CBarMenu::clockText(m_pControl->elapsedSeconds()));
+    painter.drawText(QRect(QPoint(kClockLeft, 11), QPoint(139, 35)), flags, CBarMenu::clockText(m_pControl->elapsedSeconds()));
 }
 
 void CMainFrame::resizeEvent(QResizeEvent*) {

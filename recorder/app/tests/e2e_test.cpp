@@ -147,7 +147,8 @@ protected:
 
     void writeRegion(const char* rect) {
         std::ofstream(m_config + "/orvix/Tolvane/userconfig.ini")
-            << "[LOCAL_CONFIG]\nRGN_POS_1.1=" << rect << "\nRECORD.TYPE=1\n";
+            << "[LOCAL_CONFIG]\nRGN_POS_1.1=" << rect << "\nRECORD.TYPE=1\n"
+            << "[USER_POS]\nX_POS=430\nY_POS=10\n";
     }
     std::vector<std::string> environment() const {
         return {"HOME=" + s_home,

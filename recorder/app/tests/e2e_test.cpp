@@ -449,3 +449,45 @@ TEST_F(TolvaneE2E, MenuAndDialogsScreenshots) {
     }
     endBar(program);
 }
+
+// No sound server at all: F9 still records the picture, and stopping
+// neither hangs nor loses the file.
+TEST_F(TolvaneE2E, RecordingWithoutASoundServerStopsAndKeepsThePicture) {
+    std::vector<std::string> env = environment();
+    env.push_back("PULSE_SERVER=unix:" + m_folder + "/no-such-server");
+    CProgram program;
+    ASSERT_TRUE(program.start({}, env));
+    ASSERT_FALSE(waitWindow("Tolvane").empty());
+    std::this_thread::sleep_for(1500ms);
+    run("xdotool key F9");
+    std::this_thread::sleep_for(2500ms);
+    const WindowList before = windowsNamed(caption());
+    run("xdotool key F9");
+    EXPECT_TRUE(dismissPrompt(before, nullptr)) << "no finish prompt: the stop hangs";
+    endBar(program);
+    std::vector<std::string> files = recordings();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_GT(CMediaProbe::MetaDuration(files[0]), 1.0);
+    EXPECT_GT(CMediaProbe::CountPackets(files[0], "v"), 10);
+}
+
+// The sound server goes away in the middle of a recording: the stop still
+// comes back and the file is finished.
+TEST_F(TolvaneE2E, SoundServerLostDuringRecordingStopsCleanly) {
+    CProgram program;
+    ASSERT_FALSE(startBar(program).empty());
+    run("xdotool key F9");
+    std::this_thread::sleep_for(2000ms);
+    s_pPulse->Kill();
+    std::this_thread::sleep_for(1500ms);
+    const WindowList before = windowsNamed(caption());
+    run("xdotool key F9");
+    // A lost device may also be reported as a recording error first.
+    std::string box = waitNewWindow(caption(), before);
+    ASSERT_FALSE(box.empty()) << "no message after the stop: the stop hangs";
+    answer(box, "Escape");
+    endBar(program);
+    std::vector<std::string> files = recordings();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_GT(CMediaProbe::MetaDuration(files[0]), 1.0);
+}

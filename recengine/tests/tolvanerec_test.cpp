@@ -237,7 +237,7 @@ TEST(TolvaneRecClasses, CommandLine) {
     EXPECT_EQ(d.m_nSeconds, -1);
 
     for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-             {"-t"}, {"-t", "0"}, {"-t", "3x"}, {"--size", "1280"}, {"--size", "8x8"}, {"--source", "screen"},
+             {"-t"}, {"-t", "0"}, {"-t", "3x"}, {"--size", "1280"}, {"--size", "8x8"}, {"--source", "window"},
              {"--flash-at", "1,,2"}, {"--mic", ""}, {"--bogus"}, {"-o", ""}}) {
         CRecOptions b;
         std::string e;
@@ -282,6 +282,11 @@ TEST(TolvaneRecClasses, PictureGridSkipsLatePicturesWithoutDrift) {
     ASSERT_TRUE(clock.Take(5010, index, skipped));
     EXPECT_EQ(skipped, 0u);
     EXPECT_EQ(clock.TimeOf(index), 5000u);
+    // A resume between two grid points: the next picture is the one after it.
+    clock.ResumeAt(6010);  // pictures at 6000 and 6066
+    EXPECT_EQ(clock.NextDueMs(), 6066u);
+    clock.ResumeAt(6066);  // exactly on a grid point: that one
+    EXPECT_EQ(clock.NextDueMs(), 6066u);
 }
 
 TEST(TolvaneRecClasses, StatusLineTestPatternAndDeviceChoice) {

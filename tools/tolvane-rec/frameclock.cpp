@@ -24,3 +24,8 @@ void CFrameClock::SkipTo(std::uint64_t nowMs) {
     // The picture due at nowMs stays to be taken.
     if (nowMs >= NextDueMs()) m_nNext = LatestDue(nowMs);
 }
+
+void CFrameClock::ResumeAt(std::uint64_t resumeMs) {
+    SkipTo(resumeMs);
+    if (NextDueMs() < resumeMs) ++m_nNext;
+}

@@ -21,6 +21,10 @@ public:
     // Moves the grid on to nowMs without counting what is passed over (a
     // pause produces no pictures); the picture due at nowMs is the next.
     void SkipTo(std::uint64_t nowMs);
+    // After a resume at resumeMs: the first picture due at or after it is
+    // the next (one due earlier would be stamped inside the pause, which the
+    // engine leaves out).
+    void ResumeAt(std::uint64_t resumeMs);
 
 private:
     // The latest picture due at nowMs (nowMs >= start).

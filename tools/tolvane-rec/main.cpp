@@ -278,8 +278,8 @@ LoopResult RunRecording(const CRecOptions& options, CRecordSession& session, CSc
                 pauseBeginMs = GetTickMs();
                 status.Note("paused");
             } else {
-                clock.SkipTo(GetTickMs());
                 session.Resume();
+                clock.ResumeAt(GetTickMs());
                 if (screen && !screen->Resume()) status.Note("the screen capture did not resume");
                 pausedMs += GetTickMs() - pauseBeginMs;
                 status.Note("resumed");

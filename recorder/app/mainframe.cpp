@@ -514,7 +514,7 @@ CaptureRect CMainFrame::captureRectLocked() {
     }
     GeoRect rect;
     if (m_nRecordType.load() == 1 && m_pRegion) {
-        rect = CMonitorTable::toCapturePixels(m_pRegion->captureRect(), m_dDevicePixelRatio.load(), m_monitors.scaleX(),
+        rect = CMonitorTable::toCapturePixels(CRegionGeometry::fromQRect(m_pRegion->captureRect()), m_dDevicePixelRatio.load(), m_monitors.scaleX(),
                                               m_monitors.scaleY());
     } else {
         GeoRect primary = m_monitors.primaryRect();

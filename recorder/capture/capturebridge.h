@@ -16,20 +16,12 @@
 #include <mutex>
 
 #include "canvasengine/obsengine.h"
+#include "georect.h"
 
 class IOrvixAvRecordInterface;
 
-// A rectangle of the screen in physical pixels; right and bottom are exclusive.
-struct CaptureRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-
-    int width() const { return right - left; }
-    int height() const { return bottom - top; }
-    bool empty() const { return right <= left || bottom <= top; }
-};
+// A rectangle of the screen in physical pixels.
+using CaptureRect = GeoRect;
 
 class CCaptureBridge : public OBSEngineSink, public OBSEngineDsSourceSink {
 public:

@@ -30,13 +30,6 @@ QRegion regionOf(int left, int top, int right, int bottom) {
 
 }  // namespace
 
-GeoRect GeoRect::intersected(const GeoRect& o) const {
-    GeoRect r{std::max(left, o.left), std::max(top, o.top), std::min(right, o.right),
-              std::min(bottom, o.bottom)};
-    if (r.empty()) return {};
-    return r;
-}
-
 GeoRect CRegionGeometry::innerFromWindow(const GeoRect& window, bool fullScreen) {
     if (fullScreen)
         return window.inset(kFullScreenBorder, kFullScreenBorder, kFullScreenBorder, kFullScreenBorder);

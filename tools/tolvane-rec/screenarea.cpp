@@ -1,28 +1,10 @@
 #include "screenarea.h"
 
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 
 #include <cstdlib>
 
-namespace {
-
-// The primary monitor, else the first one; false when XRandR lists none.
-bool PrimaryMonitor(Display* display, Window root, CaptureRect& rect) {
-    int event = 0, error = 0;
-    if (!XRRQueryExtension(display, &event, &error)) return false;
-    int count = 0;
-    XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count);
-    if (!monitors) return false;
-    const XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
-    for (int i = 0; i < count; ++i)
-        if (monitors[i].primary) chosen = &monitors[i];
-    if (chosen) rect = {chosen->x, chosen->y, chosen->x + chosen->width, chosen->y + chosen->height};
-    XRRFreeMonitors(monitors);
-    return chosen != nullptr && !rect.empty();
-}
-
-}  // namespace
+#include "monitortable.h"
 
 bool CScreenArea::Query(std::string& error) {
     const char* name = std::getenv("DISPLAY");
@@ -40,8 +22,13 @@ bool CScreenArea::Query(std::string& error) {
     XGetWindowAttributes(display, root, &attributes);
     m_nRootWidth = attributes.width;
     m_nRootHeight = attributes.height;
-    if (!PrimaryMonitor(display, root, m_primary)) m_primary = {0, 0, m_nRootWidth, m_nRootHeight};
     XCloseDisplay(display);
+    // The primary monitor as the bar records it; the whole root window where
+    // XRandR names no monitor.
+    CMonitorTable monitors;
+    monitors.refresh();
+    m_primary = monitors.primaryRect();
+    if (m_primary.empty()) m_primary = {0, 0, m_nRootWidth, m_nRootHeight};
     if (m_nRootWidth < 1 || m_nRootHeight < 1) {
         error = std::string("the X display '") + name + "' has no screen area";
         return false;

@@ -51,7 +51,7 @@ TEST(RegionScaledTest, CaptureRectangleInPhysicalPixels) {
     EXPECT_EQ(table.primaryRect(), (GeoRect{0, 0, 3840, 2160}));
     const CRegionIndicator::CaptureArea area = indicator.captureArea();
     EXPECT_DOUBLE_EQ(area.devicePixelRatio, 2.0);
-    const GeoRect capture = table.toCapturePixels(area.rect, area.devicePixelRatio);
+    const GeoRect capture = table.toCapturePixels(CRegionGeometry::fromQRect(area.rect), area.devicePixelRatio);
     EXPECT_EQ(capture, (GeoRect{600, 400, 2200, 1600}));
 
     // The mask scales with the window: the captured area is clear, the

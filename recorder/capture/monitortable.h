@@ -15,13 +15,11 @@
 // closes its own display connection.
 #pragma once
 
-#include <QRect>
-
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "regiongeometry.h"
+#include "georect.h"
 
 struct MonitorInfo {
     GeoRect monitorRect;
@@ -64,9 +62,9 @@ public:
 
     // Each edge of a logical rectangle times devicePixelRatio times the
     // scale, truncated towards zero.
-    static GeoRect toCapturePixels(const QRect& logical, double devicePixelRatio, double scaleX,
+    static GeoRect toCapturePixels(const GeoRect& logical, double devicePixelRatio, double scaleX,
                                    double scaleY);
-    GeoRect toCapturePixels(const QRect& logical, double devicePixelRatio) const {
+    GeoRect toCapturePixels(const GeoRect& logical, double devicePixelRatio) const {
         return toCapturePixels(logical, devicePixelRatio, scaleX(), scaleY());
     }
 

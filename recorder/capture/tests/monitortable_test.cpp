@@ -63,9 +63,9 @@ TEST(MonitorTable, ScalesLogicalRectanglesToCapturePixels) {
     CMonitorTable table({monitor({0, 0, 1536, 864}, true, 1920, 1080, "eDP-1")});
     EXPECT_DOUBLE_EQ(table.scaleX(), 1.25);
     EXPECT_DOUBLE_EQ(table.scaleY(), 1.25);
-    EXPECT_EQ(table.toCapturePixels(QRect(100, 50, 801, 601), 1.0), (GeoRect{125, 62, 1126, 813}));
+    EXPECT_EQ(table.toCapturePixels(GeoRect{100, 50, 901, 651}, 1.0), (GeoRect{125, 62, 1126, 813}));
     // Qt's device pixel ratio multiplies as well.
-    EXPECT_EQ(CMonitorTable::toCapturePixels(QRect(10, 20, 640, 360), 2.0, 1.0, 1.0),
+    EXPECT_EQ(CMonitorTable::toCapturePixels(GeoRect{10, 20, 650, 380}, 2.0, 1.0, 1.0),
               (GeoRect{20, 40, 1300, 760}));
-    EXPECT_EQ(CMonitorTable::toCapturePixels(QRect(-3, -3, 10, 10), 1.5, 1.0, 1.0), (GeoRect{-4, -4, 10, 10}));
+    EXPECT_EQ(CMonitorTable::toCapturePixels(GeoRect{-3, -3, 7, 7}, 1.5, 1.0, 1.0), (GeoRect{-4, -4, 10, 10}));
 }

@@ -267,11 +267,11 @@ double CMonitorTable::scaleY() const {
     return ratio(m.modeHeight, m.monitorRect.height());
 }
 
-GeoRect CMonitorTable::toCapturePixels(const QRect& logical, double devicePixelRatio, double scaleX,
+GeoRect CMonitorTable::toCapturePixels(const GeoRect& logical, double devicePixelRatio, double scaleX,
                                        double scaleY) {
     const double fx = devicePixelRatio * scaleX;
     const double fy = devicePixelRatio * scaleY;
     const auto scale = [](int edge, double factor) { return int(std::trunc(double(edge) * factor)); };
-    return GeoRect{scale(logical.x(), fx), scale(logical.y(), fy), scale(logical.x() + logical.width(), fx),
-                   scale(logical.y() + logical.height(), fy)};
+    return GeoRect{scale(logical.left, fx), scale(logical.top, fy), scale(logical.right, fx),
+                   scale(logical.bottom, fy)};
 }

@@ -68,6 +68,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tolvane");
+    // Without a desktop theme Qt falls back to its old Windows look; message
+    // boxes and the few standard controls look current in Fusion.
+    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE")) QApplication::setStyle("Fusion");
     QApplication::setQuitOnLastWindowClosed(false);
     return runBar(app, CCommandLine::fromArguments(argc, argv));
 }

@@ -356,7 +356,8 @@ TEST_F(TolvaneE2E, FullScreenRecordingWithHotkeysHoldsThePictureAndBothSounds) {
                          "quadrant " + std::to_string(i) + " at " + std::to_string(second) + " s");
     auto pcm = CMediaProbe::DecodeAudio(files[0]);
     ASSERT_GT(pcm.size(), 44100u * 2);
-    EXPECT_GT(CMediaProbe::ToneLevel(pcm, 44100, 44100 * 2, 440), 0.01) << "microphone tone";
+    // The last second: the sound server may take a while to deliver the first blocks.
+    EXPECT_GT(CMediaProbe::ToneLevel(pcm, pcm.size() - 44100, pcm.size(), 440), 0.01) << "microphone tone";
     EXPECT_GT(CMediaProbe::ToneLevel(pcm, 0, pcm.size(), 880), 0.003) << "speaker tone";
     endBar(program);
 }

@@ -29,6 +29,17 @@
 #include "xvfbserver.h"
 
 namespace {
+// Share of the pictures due that must reach the file. Under ThreadSanitizer
+// grabbing and encoding run many times slower and most slots are skipped as
+// late; that run is about races, not throughput.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kMinPictureShare = 0.1;
+#else
+constexpr double kMinPictureShare = 0.85;
+#endif
+}  // namespace
+
+namespace {
 
 using namespace std::chrono_literals;
 
@@ -248,7 +259,7 @@ protected:
         EXPECT_TRUE(video);
         EXPECT_TRUE(audio);
         const long pictures = CMediaProbe::CountPackets(path, "v");
-        EXPECT_GE(pictures, static_cast<long>(15 * seconds * 0.85)) << "pictures";
+        EXPECT_GE(pictures, static_cast<long>(15 * seconds * kMinPictureShare)) << "pictures";
         EXPECT_LE(pictures, static_cast<long>(15 * seconds + 3)) << "pictures";
         EXPECT_EQ(CMediaProbe::DecodeErrors(path, true), "");
     }

@@ -176,13 +176,13 @@ void CMainFrame::createTray() {
 }
 
 void CMainFrame::createControls() {
-    struct Spec {
+    struct BarButtonSetup {
         CPellButton** button;
         int id;
         CArtwork::BarButton image;
         const char* tooltip;
     };
-    const Spec specs[] = {
+    const BarButtonSetup setups[] = {
         {&m_pStart, ID_START, CArtwork::BAR_START, "ID_TEXT_STARTRECORD"},
         {&m_pStop, ID_STOP, CArtwork::BAR_STOP, "ID_TEXT_STOPRECORD"},
         {&m_pPause, ID_PAUSE, CArtwork::BAR_PAUSE, "ID_TEXT_PAUSERECORD"},
@@ -190,12 +190,12 @@ void CMainFrame::createControls() {
         {&m_pAudioDevice, ID_AUDIO_DEVICE, CArtwork::BAR_AUDIO_DEVICE, "ID_TEXT_SELECTREC"},
         {&m_pSettingsButton, ID_SETTINGS, CArtwork::BAR_SETTINGS, "ID_TEXT_SETTING"},
     };
-    for (const Spec& spec : specs) {
-        auto* button = new CPellButton(spec.id, CPellBaseCtrl::KIND_PUSH_HOVER, this);
-        button->setImages(CArtwork::barButtonImages(spec.image, devicePixelRatioF()));
-        button->setTooltipText(text(spec.tooltip));
+    for (const BarButtonSetup& setup : setups) {
+        auto* button = new CPellButton(setup.id, CPellBaseCtrl::KIND_PUSH_HOVER, this);
+        button->setImages(CArtwork::barButtonImages(setup.image, devicePixelRatioF()));
+        button->setTooltipText(text(setup.tooltip));
         connect(button, &CPellButton::commanded, this, &CMainFrame::onCommand);
-        *spec.button = button;
+        *setup.button = button;
     }
     // The settings button carries no tooltip key of its own.
     m_pSettingsButton->setTooltipText(QString());

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <cstdlib>
@@ -13,8 +12,8 @@
 
 #include "monitortable.h"
 #include "regionindicator.h"
+#include "privatescreen.h"
 #include "xscreenprobe.h"
-#include "xvfbserver.h"
 
 namespace {
 
@@ -22,16 +21,6 @@ constexpr unsigned kGreen = 0x00FF00;
 constexpr unsigned kRed = 0xFF0000;
 
 CXScreenProbe g_screen;
-
-bool waitUntil(const std::function<bool()>& condition, int milliseconds = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
 
 QRect times2(const QRect& r) { return QRect(r.x() * 2, r.y() * 2, r.width() * 2, r.height() * 2); }
 
@@ -44,7 +33,7 @@ TEST(RegionScaledTest, CaptureRectangleInPhysicalPixels) {
     indicator.showTopMost();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&indicator));
     ASSERT_EQ(indicator.windowRect(), QRect(293, 182, 814, 625));
-    ASSERT_TRUE(waitUntil([&] { return g_screen.windowGeometry(indicator.winId()) == times2(indicator.windowRect()); }));
+    ASSERT_TRUE(WaitUntil([&] { return g_screen.windowGeometry(indicator.winId()) == times2(indicator.windowRect()); }));
 
     CMonitorTable table;
     ASSERT_TRUE(table.refresh());
@@ -56,7 +45,7 @@ TEST(RegionScaledTest, CaptureRectangleInPhysicalPixels) {
 
     // The mask scales with the window: the captured area is clear, the
     // (now 4-pixel) line lies just outside it.
-    EXPECT_TRUE(waitUntil([&] { return g_screen.pixel(capture.left - 1, 1000) == kRed; }));
+    EXPECT_TRUE(WaitUntil([&] { return g_screen.pixel(capture.left - 1, 1000) == kRed; }));
     EXPECT_EQ(g_screen.pixel(capture.left - 4, 1000), kRed);
     EXPECT_EQ(g_screen.pixel(capture.left - 5, 1000), kGreen);
     EXPECT_EQ(g_screen.pixel(capture.left, 1000), kGreen);
@@ -65,26 +54,6 @@ TEST(RegionScaledTest, CaptureRectangleInPhysicalPixels) {
 }
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]).rfind("--gtest_list_tests", 0) == 0) return RUN_ALL_TESTS();
-
-    CXvfbServer server;
-    if (!server.Start(3840, 2160, 24)) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
-        return 1;
-    }
-    setenv("DISPLAY", server.GetDisplayName().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
     setenv("QT_SCALE_FACTOR", "2", 1);
-    if (!g_screen.open(server.GetDisplayName())) return 1;
-    g_screen.setRootBackground(kGreen);
-
-    int result = 1;
-    {
-        QApplication app(argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    g_screen.close();
-    return result;
+    return RunTestsOnPrivateScreen(argc, argv, 3840, 2160, kGreen, g_screen);
 }

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QTest>
@@ -21,8 +20,8 @@
 #include "pelldroppop.h"
 #include "pelldropsel.h"
 #include "regionindicator.h"
+#include "privatescreen.h"
 #include "xscreenprobe.h"
-#include "xvfbserver.h"
 
 namespace {
 
@@ -32,22 +31,12 @@ constexpr unsigned kToolbarGrey = 0x5C5C5C;
 
 CXScreenProbe g_screen;
 
-bool waitUntil(const std::function<bool()>& condition, int milliseconds = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 unsigned pixelAt(int x, int y) { return g_screen.pixel(x, y); }
 
 // Waits until the screen shows colour at (x, y): painting and mask changes
 // reach the server asynchronously.
 bool showsColour(int x, int y, unsigned colour) {
-    return waitUntil([&] { return pixelAt(x, y) == colour; });
+    return WaitUntil([&] { return pixelAt(x, y) == colour; });
 }
 
 void saveScreenshot(const QRect& area, const char* name) {
@@ -68,7 +57,7 @@ bool xdotool(const QStringList& arguments) {
 // Waits until the indicator's state satisfies condition and the server
 // has the window where the indicator says it is.
 bool settlesAt(const QWidget& indicator, const std::function<bool()>& condition) {
-    return waitUntil([&] { return condition() && serverGeometry(indicator) == indicator.geometry(); });
+    return WaitUntil([&] { return condition() && serverGeometry(indicator) == indicator.geometry(); });
 }
 
 // Press at a screen point, move there in steps, release.
@@ -97,7 +86,7 @@ protected:
         indicator.place(saved, nullptr, fullScreen);
         indicator.showTopMost();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&indicator));
-        ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == indicator.windowRect(); }));
+        ASSERT_TRUE(WaitUntil([&] { return serverGeometry(indicator) == indicator.windowRect(); }));
     }
 };
 
@@ -166,7 +155,7 @@ TEST_F(RegionXvfbTest, DraggingHandlesKeepsTheAspect) {
 
     // 16:9, then the top handle down: the right edge and bottom stay.
     indicator.setAspect16x9(true);
-    ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == indicator.windowRect(); }));
+    ASSERT_TRUE(WaitUntil([&] { return serverGeometry(indicator) == indicator.windowRect(); }));
     const QRect wide = indicator.windowRect();
     dragOnScreen(wide.topLeft() + QPoint(30, 14), wide.topLeft() + QPoint(32, 74));
     ASSERT_TRUE(settlesAt(indicator, [&] { return indicator.windowRect().top() == wide.top() + 74; }));
@@ -185,7 +174,7 @@ TEST_F(RegionXvfbTest, DraggingHandlesKeepsTheAspect) {
     // The grip tab moves the window.
     const QRect sized = indicator.windowRect();
     dragOnScreen(sized.topLeft() + QPoint(sized.width() / 2, 3), sized.topLeft() + QPoint(sized.width() / 2 + 40, 33));
-    ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == sized.translated(40, 30); }));
+    ASSERT_TRUE(WaitUntil([&] { return serverGeometry(indicator) == sized.translated(40, 30); }));
     EXPECT_TRUE(showsColour(indicator.windowRect().x() + 300, indicator.windowRect().y() + 16, kRed));
 }
 
@@ -206,7 +195,7 @@ TEST_F(RegionXvfbTest, RecordingThinsTheFrameAndMovesOnFormerHandles) {
     // The former bottom-right corner handle moves the window now.
     const QRect before = indicator.windowRect();
     dragOnScreen(o + QPoint(807, 618), o + QPoint(747, 598));
-    ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == before.translated(-60, -20); }));
+    ASSERT_TRUE(WaitUntil([&] { return serverGeometry(indicator) == before.translated(-60, -20); }));
     EXPECT_EQ(indicator.windowRect().size(), before.size());
 }
 
@@ -231,7 +220,7 @@ TEST_F(RegionXvfbTest, FullScreenOutlinesTheDesktopAndTheDropDownSwitchesBack) {
     // The drop-down: open it, pick "custom".
     CPellDropSel* drop = indicator.modeDropDown();
     clickOnScreen(QPoint(bar.dropDown.left + 30, bar.dropDown.top + 12));
-    ASSERT_TRUE(waitUntil([&] { return drop->isPopupOpen(); }));
+    ASSERT_TRUE(WaitUntil([&] { return drop->isPopupOpen(); }));
     QWidget* popup = drop->popup();
     ASSERT_NE(popup, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(popup));
@@ -245,36 +234,16 @@ TEST_F(RegionXvfbTest, FullScreenOutlinesTheDesktopAndTheDropDownSwitchesBack) {
     }
     ASSERT_GE(first, 0);
     clickOnScreen(popup->mapToGlobal(QPoint(popup->width() / 2, (first + last) / 2)));
-    ASSERT_TRUE(waitUntil([&] { return !indicator.isBorderless(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !indicator.isBorderless(); }));
     EXPECT_EQ(indicator.captureRect(), QRect(300, 200, 800, 600));
-    ASSERT_TRUE(waitUntil([&] { return serverGeometry(indicator) == QRect(293, 182, 814, 625); }));
+    ASSERT_TRUE(WaitUntil([&] { return serverGeometry(indicator) == QRect(293, 182, 814, 625); }));
     EXPECT_TRUE(showsColour(960, 540, kGreen));
     EXPECT_TRUE(showsColour(293 + 300, 182 + 16, kRed));
     EXPECT_EQ(drop->selectedIndex(), CRegionIndicator::ITEM_CUSTOM);
 }
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    // Test discovery only lists the tests.
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]).rfind("--gtest_list_tests", 0) == 0) return RUN_ALL_TESTS();
-
-    CXvfbServer server;
-    if (!server.Start(1920, 1080, 24)) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
-        return 1;
-    }
-    setenv("DISPLAY", server.GetDisplayName().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    if (!g_screen.open(server.GetDisplayName())) return 1;
-    g_screen.setRootBackground(kGreen);  // a known colour wherever no window is
-
-    int result = 1;
-    {
-        QApplication app(argc, argv);
+    return RunTestsOnPrivateScreen(argc, argv, 1920, 1080, kGreen, g_screen, [] {
         CLanguageTable::instance().load(CLanguageTable::LANGUAGE_ENGLISH, TOLVANE_LANGUAGE_XML);
-        result = RUN_ALL_TESTS();
-    }
-    g_screen.close();
-    return result;
+    });
 }

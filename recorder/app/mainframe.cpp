@@ -512,18 +512,12 @@ CaptureRect CMainFrame::captureRectLocked() {
         m_monitors.refresh();
         m_lastMonitorRefreshMs = now;
     }
-    GeoRect rect;
-    if (m_nRecordType.load() == 1 && m_pRegion) {
-        rect = CMonitorTable::toCapturePixels(CRegionGeometry::fromQRect(m_pRegion->captureRect()), m_dDevicePixelRatio.load(), m_monitors.scaleX(),
-                                              m_monitors.scaleY());
-    } else {
-        GeoRect primary = m_monitors.primaryRect();
-        rect = GeoRect{static_cast<int>(primary.left * m_monitors.scaleX()),
-                       static_cast<int>(primary.top * m_monitors.scaleY()),
-                       static_cast<int>(primary.right * m_monitors.scaleX()),
-                       static_cast<int>(primary.bottom * m_monitors.scaleY())};
-    }
-    return CaptureRect{rect.left, rect.top, rect.right, rect.bottom};
+    // Region: the indicator's logical rectangle; full screen: the primary
+    // monitor, already in X pixels. Both times the monitor scale.
+    if (m_nRecordType.load() == 1 && m_pRegion)
+        return m_monitors.toCapturePixels(CRegionGeometry::fromQRect(m_pRegion->captureRect()),
+                                          m_dDevicePixelRatio.load());
+    return m_monitors.toCapturePixels(m_monitors.primaryRect(), 1.0);
 }
 
 void CMainFrame::refreshMonitors() {

@@ -75,9 +75,9 @@ long CMediaProbe::CountPackets(const std::string& path, const std::string& kind)
     return out.empty() ? -1 : std::strtol(out.c_str(), nullptr, 10);
 }
 
-std::string CMediaProbe::DecodeErrors(const std::string& path, bool bFileTimeBase) {
-    const std::string timing = bFileTimeBase ? " -fps_mode passthrough -enc_time_base:v 1:1000" : "";
-    return Run("ffmpeg -nostdin -v error -i " + Quote(path) + timing + " -f null - 2>&1");
+std::string CMediaProbe::DecodeErrors(const std::string& path) {
+    return Run("ffmpeg -nostdin -v error -i " + Quote(path) +
+               " -fps_mode passthrough -enc_time_base:v 1:1000 -f null - 2>&1");
 }
 
 std::string CMediaProbe::FlvmetaCheck(const std::string& path, int& errors) {

@@ -35,10 +35,12 @@ public:
     // Packets of a stream kind ("v" or "a") as ffprobe counts them.
     static long CountPackets(const std::string& path, const std::string& kind);
     // ffmpeg -v error's messages while decoding the whole file (empty: clean).
-    // With bFileTimeBase the pictures keep the file's millisecond times:
-    // ffmpeg otherwise puts them on a 1/fps grid and complains about two
-    // pictures closer than a frame period (as around a pause that was cut out).
-    static std::string DecodeErrors(const std::string& path, bool bFileTimeBase = false);
+    // The pictures keep the file's millisecond times: on ffmpeg's default
+    // 1/fps output grid two pictures 66 ms apart can round to one slot (a
+    // 15 fps stream in whole milliseconds starting near half a slot, or the
+    // pictures around a pause that was cut out), which ffmpeg reports as a
+    // non-monotonic time stamp although the file's times all increase.
+    static std::string DecodeErrors(const std::string& path);
     // flvmeta --check's report; errors = the number of errors it counts (-1
     // when the report cannot be read).
     static std::string FlvmetaCheck(const std::string& path, int& errors);

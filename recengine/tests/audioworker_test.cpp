@@ -657,19 +657,24 @@ TEST(AudioEncodingWorker, ThreadRunsOnTheEngineClockAndEncodesEverythingCaptured
     // A real-time capture thread: 10 ms blocks of a sine at +0.1 %.
     std::atomic<bool> stop{false};
     std::atomic<std::uint64_t> pushed{0};
-    std::atomic<std::uint64_t> pushedAtStop{0};
+    std::atomic<std::uint64_t> lastPushNs{0};
     std::thread capture([&] {
         ToneSpec tone;
         tone.markerAmp = 0.0;
         CSimCapture sim(true, 0.001, tone, GetTickNs(), 7);
         while (!stop.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            sim.PushDue(proc, GetTickNs());
+            const std::uint64_t now = GetTickNs();
+            sim.PushDue(proc, now);
+            lastPushNs.store(now);
             pushed.store(sim.FramesDelivered() - sim.FirstBlockFrames());
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    pushedAtStop.store(pushed.load());
+    // What was pushed by the stop (a loaded machine may have held the
+    // capture thread back for a while before it).
+    const std::uint64_t pushedAtStop = pushed.load();
+    const std::uint64_t lastPushAtStopNs = lastPushNs.load();
     const std::uint64_t stopNs = GetTickNs();
     EXPECT_EQ(proc.StopAudioEncoding(), 0);
     stop.store(true);
@@ -688,12 +693,13 @@ TEST(AudioEncodingWorker, ThreadRunsOnTheEngineClockAndEncodesEverythingCaptured
     // Stamps are engine-clock milliseconds, not counted from zero.
     EXPECT_NEAR(static_cast<double>(frames[0].timestampMs), static_cast<double>(startNs / kMs), 500.0);
     // Everything pushed before the stop is in the output (after the priming frame).
-    EXPECT_GE((frames.size() - 1) * 1024, pushedAtStop.load());
-    // The last frames carry the audio captured up to the stop (stamped with
-    // its capture time, the stamp lead before their slots' ends).
+    EXPECT_GE((frames.size() - 1) * 1024, pushedAtStop);
+    // The last frames carry the audio captured up to the last push before
+    // the stop (stamped with its capture time, the stamp lead before their
+    // slots' ends).
     const std::uint64_t leadMs = std::uint64_t{CAudioEncodingWorker::kStampLeadFrames} * 1000 / 44100;
     EXPECT_LE(frames.back().timestampMs, stopNs / kMs + 200);
-    EXPECT_GE(frames.back().timestampMs + leadMs, stopNs / kMs);
+    EXPECT_GE(frames.back().timestampMs + leadMs, lastPushAtStopNs / kMs);
 }
 
 TEST(AudioEncodingWorker, WithNeitherSourceDeliveringNoFramesArePushed) {

@@ -3,67 +3,31 @@
 #include <cstring>
 #include <vector>
 
+#include "halftonepasses.h"
 #include "scaleaxis.h"
-
-namespace {
-// Fixed-point weight bits per axis: a column sum stays below 255 << 11, a
-// filtered pixel below 255 << 22, far inside 32 bits.
-constexpr int kVerticalBits = 11;
-constexpr int kHorizontalBits = 11;
-constexpr int kTotalBits = kVerticalBits + kHorizontalBits;
-constexpr std::uint32_t kRound = std::uint32_t{1} << (kTotalBits - 1);
-}  // namespace
 
 struct CHalftoneScaler::Impl {
     CScaleAxis horizontal;
     CScaleAxis vertical;
-    std::vector<std::uint32_t> columns;  // one row of vertically filtered channels, sw x 4
+    std::vector<std::uint32_t> rowPairs;  // the horizontal weights as FilterRow takes them
+    std::vector<std::int16_t> columns;    // one row of vertically filtered channels, sw x 4 + padding
 
-    void FilterColumns(const std::uint8_t* src, int sw, int srcStride, int dy);
-    void FilterRow(std::uint8_t* out, int dw) const;
+    void Prepare(int sw, int sh, int dw, int dh);
 };
 
-void CHalftoneScaler::Impl::FilterColumns(const std::uint8_t* src, int sw, int srcStride, int dy) {
-    const int n = sw * 4;
-    std::uint32_t* __restrict acc = columns.data();
-    const std::uint16_t* w = vertical.Weights(dy);
-    const std::uint8_t* __restrict row = src + static_cast<std::ptrdiff_t>(vertical.Start(dy)) * srcStride;
-    const std::uint32_t w0 = w[0];
-    for (int i = 0; i < n; ++i) acc[i] = w0 * row[i];
-    for (int t = 1; t < vertical.GetTaps(); ++t) {
-        const std::uint32_t wt = w[t];
-        row += srcStride;
-        if (wt == 0) continue;
-        for (int i = 0; i < n; ++i) acc[i] += wt * row[i];
+void CHalftoneScaler::Impl::Prepare(int sw, int sh, int dw, int dh) {
+    if (!vertical.Matches(sh, dh, halftone::kWeightBits)) vertical.Build(sh, dh, halftone::kWeightBits);
+    if (horizontal.Matches(sw, dw, halftone::kWeightBits) && !rowPairs.empty()) return;
+    horizontal.Build(sw, dw, halftone::kWeightBits);
+    const int taps = horizontal.GetTaps();
+    const int nPairs = (taps + 1) / 2;
+    rowPairs.assign(static_cast<std::size_t>(dw) * nPairs, 0);
+    for (int d = 0; d < dw; ++d) {
+        const std::uint16_t* w = horizontal.Weights(d);
+        for (int t = 0; t < taps; ++t)
+            rowPairs[static_cast<std::size_t>(d) * nPairs + t / 2] |= std::uint32_t{w[t]} << (t % 2 * 16);
     }
-}
-
-namespace {
-// One destination row from the column sums; kTaps > 0 fixes the tap count at
-// compile time for the common small filters, 0 takes it from the axis.
-template <int kTaps>
-void FilterRowTaps(const CScaleAxis& axis, const std::uint32_t* acc, std::uint8_t* out, int dw) {
-    const int taps = kTaps > 0 ? kTaps : axis.GetTaps();
-    for (int dx = 0; dx < dw; ++dx, out += 4) {
-        const std::uint16_t* w = axis.Weights(dx);
-        const std::uint32_t* p = acc + static_cast<std::ptrdiff_t>(axis.Start(dx)) * 4;
-        std::uint32_t sum[4] = {kRound, kRound, kRound, kRound};
-        for (int t = 0; t < taps; ++t, p += 4) {
-            const std::uint32_t wt = w[t];
-            for (int c = 0; c < 4; ++c) sum[c] += wt * p[c];
-        }
-        for (int c = 0; c < 4; ++c) out[c] = static_cast<std::uint8_t>(sum[c] >> kTotalBits);
-    }
-}
-}  // namespace
-
-void CHalftoneScaler::Impl::FilterRow(std::uint8_t* out, int dw) const {
-    switch (horizontal.GetTaps()) {
-        case 1: FilterRowTaps<1>(horizontal, columns.data(), out, dw); break;
-        case 2: FilterRowTaps<2>(horizontal, columns.data(), out, dw); break;
-        case 3: FilterRowTaps<3>(horizontal, columns.data(), out, dw); break;
-        default: FilterRowTaps<0>(horizontal, columns.data(), out, dw); break;
-    }
+    columns.assign(static_cast<std::size_t>(sw) * 4 + halftone::kColumnPadding, 0);
 }
 
 CHalftoneScaler::CHalftoneScaler() : m_pImpl(std::make_unique<Impl>()) {}
@@ -82,12 +46,13 @@ bool CHalftoneScaler::Draw(const std::uint8_t* src, int sw, int sh, int srcStrid
         return true;
     }
     Impl& s = *m_pImpl;
-    if (!s.horizontal.Matches(sw, dw, kHorizontalBits)) s.horizontal.Build(sw, dw, kHorizontalBits);
-    if (!s.vertical.Matches(sh, dh, kVerticalBits)) s.vertical.Build(sh, dh, kVerticalBits);
-    s.columns.resize(static_cast<std::size_t>(sw) * 4);
+    s.Prepare(sw, sh, dw, dh);
     for (int dy = 0; dy < dh; ++dy) {
-        s.FilterColumns(src, sw, srcStride, dy);
-        s.FilterRow(dst + static_cast<std::ptrdiff_t>(dy) * dstStride, dw);
+        const std::uint8_t* rows = src + static_cast<std::ptrdiff_t>(s.vertical.Start(dy)) * srcStride;
+        halftone::FilterColumns(rows, srcStride, s.vertical.GetTaps(), s.vertical.Weights(dy), sw * 4,
+                                s.columns.data());
+        halftone::FilterRow(s.columns.data(), s.horizontal.Starts(), s.rowPairs.data(), s.horizontal.GetTaps(), dw,
+                            dst + static_cast<std::ptrdiff_t>(dy) * dstStride);
     }
     return true;
 }

@@ -18,6 +18,8 @@ public:
     int GetTaps() const { return m_nTaps; }
     // First source pixel of destination pixel d; Start(d) + GetTaps() <= src.
     int Start(int d) const { return m_starts[d]; }
+    // Start(d) of every destination pixel, in order.
+    const int* Starts() const { return m_starts.data(); }
     // GetTaps() weights of destination pixel d.
     const std::uint16_t* Weights(int d) const { return &m_weights[static_cast<std::size_t>(d) * m_nTaps]; }
 

@@ -1,4 +1,6 @@
 #include "canvasengine/halftonescaler.h"
+#include "halftonepasses.h"
+#include "scaleaxis.h"
 
 #include <gtest/gtest.h>
 
@@ -130,4 +132,36 @@ TEST(HalftoneScalerTest, RefusesBadArguments) {
     EXPECT_FALSE(scaler.Draw(buf.data(), 0, 2, 8, buf.data(), 2, 2, 8));
     EXPECT_FALSE(scaler.Draw(buf.data(), 2, 2, 8, buf.data(), 2, -1, 8));
     EXPECT_FALSE(scaler.Draw(buf.data(), 3, 2, 8, buf.data(), 2, 2, 8));  // stride shorter than a row
+}
+
+// The SSE2 passes against the scalar ones, bit for bit, with tap counts odd
+// and even, rows whose length is no multiple of 16 and full-scale values.
+TEST(HalftonePassesTest, VectorAndScalarPassesAgreeExactly) {
+    std::mt19937 rng(11);
+    const int sizes[][2] = {{1920, 1280}, {1080, 720}, {37, 11}, {100, 33}, {5, 2}, {3, 10}, {2, 7}, {1281, 1280}};
+    for (const auto& s : sizes) {
+        CScaleAxis axis;
+        axis.Build(s[0], s[1], halftone::kWeightBits);
+        const int taps = axis.GetTaps();
+        // Columns: taps rows of a random picture row of s[0] pixels.
+        const int n = s[0] * 4;
+        std::vector<std::uint8_t> rows(static_cast<std::size_t>(n) * taps);
+        for (auto& v : rows) v = static_cast<std::uint8_t>(rng() % 3 == 0 ? 255 : rng());
+        std::vector<std::uint16_t> weights(axis.Weights(s[1] / 2), axis.Weights(s[1] / 2) + taps);
+        std::vector<std::int16_t> vec(n + halftone::kColumnPadding, 0), ref(vec);
+        halftone::FilterColumns(rows.data(), n, taps, weights.data(), n, vec.data(), halftone::EPath::Vector);
+        halftone::FilterColumns(rows.data(), n, taps, weights.data(), n, ref.data(), halftone::EPath::Scalar);
+        ASSERT_EQ(vec, ref) << "columns " << s[0] << " -> " << s[1];
+        // A row: every destination pixel of the axis over full-scale columns.
+        for (auto& v : vec) v = static_cast<std::int16_t>(rng() % (255 << halftone::kColumnFractionBits));
+        std::fill(vec.end() - halftone::kColumnPadding, vec.end(), 0);
+        const int nPairs = (taps + 1) / 2;
+        std::vector<std::uint32_t> pairs(static_cast<std::size_t>(s[1]) * nPairs, 0);
+        for (int d = 0; d < s[1]; ++d)
+            for (int t = 0; t < taps; ++t) pairs[d * nPairs + t / 2] |= std::uint32_t{axis.Weights(d)[t]} << (t % 2 * 16);
+        Picture outVec(static_cast<std::size_t>(s[1]) * 4), outRef(outVec.size());
+        halftone::FilterRow(vec.data(), axis.Starts(), pairs.data(), taps, s[1], outVec.data(), halftone::EPath::Vector);
+        halftone::FilterRow(vec.data(), axis.Starts(), pairs.data(), taps, s[1], outRef.data(), halftone::EPath::Scalar);
+        ASSERT_EQ(outVec, outRef) << "row " << s[0] << " -> " << s[1];
+    }
 }

@@ -44,6 +44,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The largest A/V error a recording may have. Under ThreadSanitizer, with
+// other tests beside it, the server once delivered the loopback sound about
+// 100 ms late for a whole run (the loopback is stamped when it is read);
+// that build checks races, the others hold the real limit.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kMaxAvOffsetMs = 150.0;
+#else
+constexpr double kMaxAvOffsetMs = 60.0;
+#endif
+
 std::string ToolPath() {
     char self[PATH_MAX] = {};
     ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
@@ -588,7 +598,7 @@ TEST_F(TolvaneRec, AFlashAndAClickAtTheSameInstantLineUpInTheFile) {
         const double offset = (clicks[k] - flashes[k]) * 1000 - (clickTick - flashTicks[k]);
         std::printf("flash %zu: played %+.1f ms from the flash; in the file sound - picture = %+.1f ms\n", k,
                     clickTick - flashTicks[k], offset);
-        EXPECT_LT(std::fabs(offset), 60.0);
+        EXPECT_LT(std::fabs(offset), kMaxAvOffsetMs);
         worst = std::max(worst, std::fabs(offset));
     }
     ::testing::Test::RecordProperty("worst_av_offset_ms", static_cast<int>(std::lround(worst)));

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "scaleaxis.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -122,6 +124,19 @@ void FilterRow(const std::int16_t* columns, const int* starts, const std::uint32
     (void)path;
 #endif
     RowScalar(columns, starts, pairs, taps, dw, out);
+}
+
+std::vector<std::uint32_t> PackRowPairs(const CScaleAxis& axis) {
+    const int taps = axis.GetTaps();
+    const int nPairs = (taps + 1) / 2;
+    const int dst = axis.GetDst();
+    std::vector<std::uint32_t> pairs(static_cast<std::size_t>(dst) * nPairs, 0);
+    for (int d = 0; d < dst; ++d) {
+        const std::uint16_t* w = axis.Weights(d);
+        for (int t = 0; t < taps; ++t)
+            pairs[static_cast<std::size_t>(d) * nPairs + t / 2] |= std::uint32_t{w[t]} << (t % 2 * 16);
+    }
+    return pairs;
 }
 
 }  // namespace halftone

@@ -10,6 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+class CScaleAxis;
 
 namespace halftone {
 
@@ -32,5 +35,8 @@ void FilterColumns(const std::uint8_t* rows, std::ptrdiff_t stride, int taps, co
 // words of two weights (the lower one in the low 16 bits, 0 past the last tap).
 void FilterRow(const std::int16_t* columns, const int* starts, const std::uint32_t* pairs, int taps, int dw,
                std::uint8_t* out, EPath path = EPath::Vector);
+
+// The weights of every destination pixel of `axis` packed as FilterRow's pairs.
+std::vector<std::uint32_t> PackRowPairs(const CScaleAxis& axis);
 
 }  // namespace halftone

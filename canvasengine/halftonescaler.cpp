@@ -19,14 +19,7 @@ void CHalftoneScaler::Impl::Prepare(int sw, int sh, int dw, int dh) {
     if (!vertical.Matches(sh, dh, halftone::kWeightBits)) vertical.Build(sh, dh, halftone::kWeightBits);
     if (horizontal.Matches(sw, dw, halftone::kWeightBits) && !rowPairs.empty()) return;
     horizontal.Build(sw, dw, halftone::kWeightBits);
-    const int taps = horizontal.GetTaps();
-    const int nPairs = (taps + 1) / 2;
-    rowPairs.assign(static_cast<std::size_t>(dw) * nPairs, 0);
-    for (int d = 0; d < dw; ++d) {
-        const std::uint16_t* w = horizontal.Weights(d);
-        for (int t = 0; t < taps; ++t)
-            rowPairs[static_cast<std::size_t>(d) * nPairs + t / 2] |= std::uint32_t{w[t]} << (t % 2 * 16);
-    }
+    rowPairs = halftone::PackRowPairs(horizontal);
     columns.assign(static_cast<std::size_t>(sw) * 4 + halftone::kColumnPadding, 0);
 }
 

@@ -16,6 +16,7 @@ public:
         return m_nSrc == src && m_nDst == dst && m_nBits == bits;
     }
     int GetTaps() const { return m_nTaps; }
+    int GetDst() const { return m_nDst; }
     // First source pixel of destination pixel d; Start(d) + GetTaps() <= src.
     int Start(int d) const { return m_starts[d]; }
     // Start(d) of every destination pixel, in order.

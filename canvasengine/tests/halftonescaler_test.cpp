@@ -155,10 +155,7 @@ TEST(HalftonePassesTest, VectorAndScalarPassesAgreeExactly) {
         // A row: every destination pixel of the axis over full-scale columns.
         for (auto& v : vec) v = static_cast<std::int16_t>(rng() % (255 << halftone::kColumnFractionBits));
         std::fill(vec.end() - halftone::kColumnPadding, vec.end(), 0);
-        const int nPairs = (taps + 1) / 2;
-        std::vector<std::uint32_t> pairs(static_cast<std::size_t>(s[1]) * nPairs, 0);
-        for (int d = 0; d < s[1]; ++d)
-            for (int t = 0; t < taps; ++t) pairs[d * nPairs + t / 2] |= std::uint32_t{axis.Weights(d)[t]} << (t % 2 * 16);
+        const std::vector<std::uint32_t> pairs = halftone::PackRowPairs(axis);
         Picture outVec(static_cast<std::size_t>(s[1]) * 4), outRef(outVec.size());
         halftone::FilterRow(vec.data(), axis.Starts(), pairs.data(), taps, s[1], outVec.data(), halftone::EPath::Vector);
         halftone::FilterRow(vec.data(), axis.Starts(), pairs.data(), taps, s[1], outRef.data(), halftone::EPath::Scalar);

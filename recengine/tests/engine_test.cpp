@@ -584,14 +584,9 @@ TEST_F(EngineWithServer, PauseIsLeftOutOfDurationMetadataAndTimeline) {
     // About 7.1 s of pictures (10.1 s less the 3 s pause); sound captured
     // before the first picture may start the time line a little earlier
     // (a slow sanitizer build starts the pictures late).
-    std::uint32_t firstPicture = UINT32_MAX, lastPicture = 0;
-    for (const auto& t : tags) {
-        if (t.type != 9) continue;
-        firstPicture = std::min(firstPicture, t.timestamp);
-        lastPicture = std::max(lastPicture, t.timestamp);
-    }
-    ASSERT_LT(firstPicture, lastPicture);
-    EXPECT_NEAR(lastPicture - firstPicture, 7100 - 67, 450);
+    const CMediaProbe::TimeRange pictures = CMediaProbe::PictureTimes(tags);
+    ASSERT_LT(pictures.first, pictures.last);
+    EXPECT_NEAR(pictures.last - pictures.first, 7100 - 67, 450);
     EXPECT_LE(LastTimestamp(tags), 7100u + 700u);
     EXPECT_GE(CMediaProbe::MetaDuration(path), 6.0);
     EXPECT_LE(CMediaProbe::MetaDuration(path), 8.0);

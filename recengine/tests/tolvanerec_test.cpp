@@ -478,20 +478,15 @@ TEST_F(TolvaneRec, RecordsUntilSigintWithAPauseAndAnAudioDump) {
     // The pause is not in the time line; onMetaData has the last tag's time
     // in whole seconds, rounded (the sine source delivers in 2 s bursts, so
     // its sound may end up to 2 s after the pictures).
-    std::uint32_t firstVideo = UINT32_MAX;
-    std::uint32_t lastVideo = 0;
+    const auto tags = CMediaProbe::Tags(path);
     std::uint32_t last = 0;
-    for (const auto& t : CMediaProbe::Tags(path)) {
-        last = std::max(last, t.timestamp);
-        if (t.type != 9) continue;
-        firstVideo = std::min(firstVideo, t.timestamp);
-        lastVideo = std::max(lastVideo, t.timestamp);
-    }
+    for (const auto& t : tags) last = std::max(last, t.timestamp);
+    const CMediaProbe::TimeRange video = CMediaProbe::PictureTimes(tags);
     // The pictures span the recorded time the tool reports (the pause left
     // out) less one frame period. Sound captured before the first picture
     // may start the time line, so the span is measured from that picture.
-    ASSERT_LT(firstVideo, lastVideo);
-    EXPECT_NEAR(lastVideo - firstVideo, recorded * 1000 - 1000.0 / 15, 200);
+    ASSERT_LT(video.first, video.last);
+    EXPECT_NEAR(video.last - video.first, recorded * 1000 - 1000.0 / 15, 200);
     EXPECT_EQ(CMediaProbe::MetaDuration(path), std::round(last / 1000.0));
     EXPECT_EQ(CMediaProbe::CountPackets(path, "v"), static_cast<long>(pictures));
     auto dump = CMediaProbe::Streams(m_strDir + "/rec.AAC");

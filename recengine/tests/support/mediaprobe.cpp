@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -89,6 +90,17 @@ std::string CMediaProbe::FlvmetaCheck(const std::string& path, int& errors) {
         errors = std::atoi(out.c_str() + (start == std::string::npos ? 0 : start + 1));
     }
     return out;
+}
+
+CMediaProbe::TimeRange CMediaProbe::PictureTimes(const std::vector<FlvTag>& tags) {
+    TimeRange range;
+    for (const auto& t : tags) {
+        if (t.type != 9) continue;
+        range.first = range.any ? std::min(range.first, t.timestamp) : t.timestamp;
+        range.last = range.any ? std::max(range.last, t.timestamp) : t.timestamp;
+        range.any = true;
+    }
+    return range;
 }
 
 std::vector<CMediaProbe::FlvTag> CMediaProbe::Tags(const std::string& path) {

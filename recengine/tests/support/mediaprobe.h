@@ -21,6 +21,12 @@ public:
         std::uint8_t first = 0;      // first body byte
         std::uint8_t second = 0;     // second body byte (packet type of AAC / AVC)
     };
+    // The earliest and the latest time stamp of the video tags (ms).
+    struct TimeRange {
+        std::uint32_t first = 0;
+        std::uint32_t last = 0;
+        bool any = false;  // false: no video tag
+    };
     struct Frame {
         double pts = 0;   // seconds on the file's time line
         double luma = 0;  // mean luma 0..255
@@ -47,6 +53,7 @@ public:
 
     // The tags of an FLV file (an empty list for a file that is not FLV).
     static std::vector<FlvTag> Tags(const std::string& path);
+    static TimeRange PictureTimes(const std::vector<FlvTag>& tags);
     // The "duration" number of the file's onMetaData (-1 when missing).
     static double MetaDuration(const std::string& path);
 

@@ -352,9 +352,7 @@ TEST_F(TolvaneE2E, FullScreenRecordingWithHotkeysHoldsThePictureAndBothSounds) {
     // Quadrant centres, away from the bar at the top, early and late (half a
     // second before the last picture: how long the recording runs depends on
     // how fast the bar reacts to the keys).
-    std::uint32_t lastPictureMs = 0;
-    for (const auto& t : CMediaProbe::Tags(files[0]))
-        if (t.type == 9) lastPictureMs = std::max(lastPictureMs, t.timestamp);
+    const std::uint32_t lastPictureMs = CMediaProbe::PictureTimes(CMediaProbe::Tags(files[0])).last;
     ASSERT_GT(lastPictureMs, 2000u);
     for (double second : {1.0, lastPictureMs / 1000.0 - 0.5})
         for (int i = 0; i < 4; ++i)

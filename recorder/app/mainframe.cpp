@@ -14,6 +14,7 @@
 #include <QWindow>
 
 #include "artwork.h"
+#include "barhostlink.h"
 #include "barmenu.h"
 #include "basekit/logwrapper.h"
 #include "basekit/messagequeue.h"
@@ -95,6 +96,7 @@ CMainFrame::CMainFrame(std::unique_ptr<CSettings> settings, const CCommandLine& 
 }
 
 CMainFrame::~CMainFrame() {
+    if (m_pHostLink) m_pHostLink->shutdown();
     m_pControl->finishForExit();
     m_canvas.close();
     if (m_pTray) m_pTray->hide();
@@ -106,6 +108,9 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     setGeometry(initialRect(screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 720)));
     if (!winId()) return false;
     if (announce) announce(static_cast<unsigned long>(winId()));
+    m_pHostLink = std::make_unique<CBarHostLink>(*m_pControl, *m_pMessages, TOLVANE_VERSION_TEXT,
+                                                 [this] { showFinishPrompt(); });
+    m_pHostLink->open(static_cast<unsigned long>(winId()));
     m_pFonts = std::make_unique<CSkinFonts>();
     createTray();
     createControls();
@@ -229,8 +234,7 @@ void CMainFrame::showAfterCreation() {
 
 void CMainFrame::applyCommandLine() {
     const CCommandLine& line = m_commandLine;
-    if (line.hasHostWindow)
-        UC_LOG_THIS(CLogWrapper::LOG_INFO, "host window from the command line: " << line.hostWindow);
+    if (line.hasHostWindow) m_pHostLink->connectToHost(line.hostWindow);
     if (!line.hostName.empty()) m_pControl->setHostName(line.hostName);
     if (!line.hasRec) return;
     m_pControl->setStartDevices({line.micName, line.micDisabled, line.speakerName, line.speakerDisabled});

@@ -24,6 +24,7 @@
 #include "regionindicator.h"
 #include "settings.h"
 
+class CBarHostLink;
 class CBarMenu;
 class CPellButton;
 class CQtMessagePresenter;
@@ -146,6 +147,7 @@ private:
     std::unique_ptr<CSkinFonts> m_pFonts;
     std::unique_ptr<CX11Hotkeys> m_pHotkeys;
     std::unique_ptr<QSocketNotifier> m_pQueueNotifier;
+    std::unique_ptr<CBarHostLink> m_pHostLink;
 
     CCaptureCanvas m_canvas;
 

@@ -104,7 +104,9 @@ int ProcessTalkImpl::OnCopyData(std::uintptr_t, const TalkCopyData* copyData) {
             send(CLinkPacket::TYPE_ACCEPT, header.source);
             return 1;
         case CLinkPacket::TYPE_ACCEPT:
-            if (m_bConnected) return 1;
+            // From no window it would leave a connection without a peer,
+            // which nothing could end.
+            if (m_bConnected || !m_transport.IsWindow(header.source)) return 1;
             becomeConnected(header.source);
             return 1;
         case CLinkPacket::TYPE_DISCONNECT:

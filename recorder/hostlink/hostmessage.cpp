@@ -28,32 +28,43 @@ HostDevice device(const TiXmlElement* cmd, const char* name) {
     return HostDevice{attribute(element, "name"), number(element, "disable")};
 }
 
-std::unique_ptr<TiXmlDocument> parse(std::string_view text) {
-    auto document = std::make_unique<TiXmlDocument>();
-    document->Parse(std::string(text).c_str(), nullptr, TIXML_ENCODING_UTF8);
-    if (document->Error()) return nullptr;
-    return document;
-}
-
-}  // namespace
-
-bool CHostMessage::Parsable(std::string_view text) {
-    if (std::count(text.begin(), text.end(), '<') > kMaxMarkup) return false;
-    // Well-formed UTF-8 without the control characters XML forbids (NUL
-    // included): the parser steps over multi-byte sequences by their lead
-    // byte and must not be led past the end.
+// Text the parser may safely be given: at most kMaxMarkup elements (the
+// parser nests one call per level), well-formed UTF-8 without the control
+// characters XML forbids, NUL included (the parser steps over multi-byte
+// sequences by their lead byte and must not be led past the end).
+bool parsable(std::string_view text) {
+    if (std::count(text.begin(), text.end(), '<') > CHostMessage::kMaxMarkup) return false;
     const std::string copy(text);
     return CUtilAPI::UnLegalXMLUTF82Space(copy) == copy;
 }
 
+// A parsed message: its root "Tolvane" and the root's first "cmd".
+struct Message {
+    std::unique_ptr<TiXmlDocument> document;
+    const TiXmlElement* root = nullptr;
+    const TiXmlElement* cmd = nullptr;
+};
+
+std::optional<Message> parseMessage(std::string_view text) {
+    if (!parsable(text)) return std::nullopt;
+    Message message;
+    message.document = std::make_unique<TiXmlDocument>();
+    message.document->Parse(std::string(text).c_str(), nullptr, TIXML_ENCODING_UTF8);
+    if (message.document->Error()) return std::nullopt;
+    message.root = message.document->RootElement();
+    if (!message.root || message.root->ValueStr() != CHostMessage::kRoot) return std::nullopt;
+    message.cmd = message.root->FirstChildElement("cmd");
+    if (!message.cmd) return std::nullopt;
+    return message;
+}
+
+}  // namespace
+
 std::optional<HostCommand> CHostMessage::ParseCommand(std::string_view text) {
-    if (!Parsable(text)) return std::nullopt;
-    std::unique_ptr<TiXmlDocument> document = parse(text);
-    if (!document) return std::nullopt;
-    const TiXmlElement* root = document->RootElement();
-    if (!root || root->ValueStr() != kRoot) return std::nullopt;
-    const TiXmlElement* cmd = root->FirstChildElement("cmd");
-    if (!cmd) return std::nullopt;
+    std::optional<Message> message = parseMessage(text);
+    if (!message) return std::nullopt;
+    const TiXmlElement* root = message->root;
+    const TiXmlElement* cmd = message->cmd;
     HostCommand command;
     command.id = attribute(root, "id");
     command.opt = attribute(cmd, "opt");
@@ -83,13 +94,10 @@ std::string CHostMessage::PrintAnswer(const std::string& version, const Guid& id
 }
 
 std::optional<HostAnswer> CHostMessage::ParseAnswer(std::string_view text) {
-    if (!Parsable(text)) return std::nullopt;
-    std::unique_ptr<TiXmlDocument> document = parse(text);
-    if (!document) return std::nullopt;
-    const TiXmlElement* root = document->RootElement();
-    if (!root || root->ValueStr() != kRoot) return std::nullopt;
-    const TiXmlElement* cmd = root->FirstChildElement("cmd");
-    if (!cmd || attribute(cmd, "opt") != "respond") return std::nullopt;
+    std::optional<Message> message = parseMessage(text);
+    if (!message || attribute(message->cmd, "opt") != "respond") return std::nullopt;
+    const TiXmlElement* root = message->root;
+    const TiXmlElement* cmd = message->cmd;
     HostAnswer answer;
     answer.version = attribute(root, "version");
     answer.id = attribute(root, "id");

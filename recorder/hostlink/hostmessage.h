@@ -64,8 +64,4 @@ public:
     static std::string FormatGuid(const Guid& id);
     // A random identifier (version 4).
     static Guid NewGuid();
-
-private:
-    // Text the parser may safely be given.
-    static bool Parsable(std::string_view text);
 };

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "basekit/logwrapper.h"
+#include "linkpacket.h"
 #include "x11errortrap.h"
 
 namespace {
@@ -154,15 +155,7 @@ bool CX11TalkTransport::SendPacket(TalkWindow destination, std::span<const std::
         addMask(destination, PropertyChangeMask);
         XChangeProperty(m_pDisplay, destination, m_ownProperty, m_packetType, 8, PropModeReplace, packet.data(),
                         static_cast<int>(packet.size()));
-        XEvent event {};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = destination;
-        event.xclient.message_type = m_message;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(m_ownProperty);
-        event.xclient.data.l[1] = 12;  // dwData
-        event.xclient.data.l[2] = static_cast<long>(m_ownWindow);
-        XSendEvent(m_pDisplay, destination, False, ColormapChangeMask, &event);
+        Announce(m_pDisplay, destination, m_ownProperty, CLinkPacket::kCopyDataTag, m_ownWindow);
         if (trap.sync() != Success) wait = Wait::GONE;
     }
     const std::uint64_t until = nowMs() + static_cast<std::uint64_t>(m_nSendTimeoutMs);
@@ -188,6 +181,19 @@ bool CX11TalkTransport::SendPacket(TalkWindow destination, std::span<const std::
     m_bLastTaken = wait == Wait::DONE;
     afterCall();
     return m_bLastTaken;
+}
+
+void CX11TalkTransport::Announce(Display* display, unsigned long destination, unsigned long property, long dwData,
+                                 unsigned long source) {
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = destination;
+    event.xclient.message_type = XInternAtom(display, kMessageName, False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(property);
+    event.xclient.data.l[1] = dwData;
+    event.xclient.data.l[2] = static_cast<long>(source);
+    XSendEvent(display, destination, False, ColormapChangeMask, &event);
 }
 
 void CX11TalkTransport::readEvents(Window waitWindow, Atom waitProperty, Wait* wait) {

@@ -64,6 +64,10 @@ public:
     bool SendPacket(TalkWindow destination, std::span<const std::uint8_t> packet) override;
     void WatchPeer(TalkWindow window) override;
 
+    // The client message that tells destination's listeners about a packet
+    // in its property `property` (dwData: the packet's tag).
+    static void Announce(Display* display, unsigned long destination, unsigned long property, long dwData,
+                         unsigned long source);
     // Whether the last packet sent was taken by its receiver.
     bool LastSendTaken() const { return m_bLastTaken; }
     // Packets refused (too big, wrong format) since Open.

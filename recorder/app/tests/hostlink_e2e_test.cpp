@@ -53,7 +53,7 @@ std::string expectedAnswer(const std::string& id, const char* val) {
 }
 
 void expectPlayable(const std::string& file) {
-    EXPECT_EQ(CMediaProbe::Run("ffmpeg -v error -i '" + file + "' -f null - 2>&1"), "") << "ffmpeg decode of " << file;
+    EXPECT_EQ(CMediaProbe::DecodeErrors(file), "") << "ffmpeg decode of " << file;
     int errors = -1;
     CMediaProbe::FlvmetaCheck(file, errors);
     EXPECT_EQ(errors, 0) << "flvmeta of " << file;
@@ -249,7 +249,6 @@ TEST_F(TolvaneE2E, HostilePacketsThroughTheLinkLeaveTheBarWorking) {
 
     // Packets of the wrong property type or format, announced as the link does.
     Display* display = transport.GetDisplay();
-    const Atom message = XInternAtom(display, CX11TalkTransport::kMessageName, False);
     const Atom packetType = XInternAtom(display, CX11TalkTransport::kPacketTypeName, False);
     const Atom property = XInternAtom(display, "_TOLVANE_LINK_HOSTILE", False);
     const auto packet = CLinkPacket::Build(CLinkPacket::TYPE_DATA, barWindow, own,
@@ -260,13 +259,7 @@ TEST_F(TolvaneE2E, HostilePacketsThroughTheLinkLeaveTheBarWorking) {
         padded.resize((packet.size() + 3) / 4 * 4);
         XChangeProperty(display, barWindow, property, type, format, PropModeReplace, padded.data(),
                         static_cast<int>(format == 8 ? packet.size() : padded.size() / 4));
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = barWindow;
-        event.xclient.message_type = message;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(property);
-        XSendEvent(display, barWindow, False, ColormapChangeMask, &event);
+        CX11TalkTransport::Announce(display, barWindow, property, CLinkPacket::kCopyDataTag, own);
         XFlush(display);
         pumpFor(300ms);
         EXPECT_EQ(answers(), 0) << "property type " << type << " format " << format;

@@ -103,7 +103,11 @@ struct ScriptedLink final : ProcessTalkBase {
     TalkWindow GetPeerWindow() override { return 2; }
     int Connect(TalkWindow) override { return 1; }
     int IsConnected() override { return connected ? 1 : 0; }
-    int Disconnect() override { return 1; }
+    int disconnects = 0;
+    int Disconnect() override {
+        ++disconnects;
+        return 1;
+    }
     int SendData(const char* d, unsigned n) override {
         sent.emplace_back(d, n);
         if (log) log->push_back("answer");

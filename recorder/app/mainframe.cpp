@@ -14,10 +14,10 @@
 #include <QWindow>
 
 #include "artwork.h"
+#include "barhostlink.h"
 #include "barmenu.h"
 #include "basekit/logwrapper.h"
 #include "basekit/messagequeue.h"
-#include "basekit/tickcount.h"
 #include "languagetable.h"
 #include "outputnaming.h"
 #include "pellbutton.h"
@@ -39,7 +39,6 @@ namespace {
 const QColor kBarBackground(0x5C, 0x5C, 0x5C);
 const QColor kSeparator(0x40, 0x40, 0x40);
 const QColor kRunningText(0xF2, 0x60, 0x60);
-constexpr int kMonitorRefreshMs = 5000;
 constexpr int kDiskWatchMs = 5000;
 constexpr int kTimerDiskWatch = 253;
 // A font of cell height 20 (the bar's texts) has an em of about 15 pixels.
@@ -87,7 +86,7 @@ CMainFrame::CMainFrame(std::unique_ptr<CSettings> settings, const CCommandLine& 
     setWindowIcon(CArtwork::appIcon());
     setMouseTracking(true);
     m_pMessages = std::make_unique<CQtMessagePresenter>(this);
-    m_pControl = std::make_unique<CRecordControl>(*m_pSettings, *this, *this, *m_pMessages);
+    m_pControl = std::make_unique<CRecordControl>(*m_pSettings, *this, m_canvas, *m_pMessages);
     for (int id : {int(TIMER_LEAVE_WATCH), kTimerDiskWatch, int(TIMER_SLIDE), int(TIMER_START_HIDE)}) {
         auto* timer = new QTimer(this);
         timer->setSingleShot(id == TIMER_START_HIDE);
@@ -97,8 +96,9 @@ CMainFrame::CMainFrame(std::unique_ptr<CSettings> settings, const CCommandLine& 
 }
 
 CMainFrame::~CMainFrame() {
+    if (m_pHostLink) m_pHostLink->shutdown();
     m_pControl->finishForExit();
-    m_capture.Close();
+    m_canvas.close();
     if (m_pTray) m_pTray->hide();
     m_pControl.reset();
     delete m_pRegion.data();
@@ -108,6 +108,9 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     setGeometry(initialRect(screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 720)));
     if (!winId()) return false;
     if (announce) announce(static_cast<unsigned long>(winId()));
+    m_pHostLink = std::make_unique<CBarHostLink>(*m_pControl, *m_pMessages, TOLVANE_VERSION_TEXT,
+                                                 [this] { showFinishPrompt(); });
+    m_pHostLink->open(static_cast<unsigned long>(winId()));
     m_pFonts = std::make_unique<CSkinFonts>();
     createTray();
     createControls();
@@ -123,21 +126,12 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     m_pControl->ensureEngine();
     m_pControl->loadDeviceList();
 
-    m_bCanvas = m_capture.Load();
-    if (m_bCanvas) m_capture.SetRectProvider([this] {
-        std::lock_guard<std::mutex> lock(m_regionLock);
-        return captureRectLocked();
-    });
-    {
-        std::lock_guard<std::mutex> lock(m_regionLock);
-        m_monitors.refresh();
-        m_lastMonitorRefreshMs = GetTickMs();
-    }
+    m_canvas.load();
     refreshModeLabel();
     refreshControls();
     placeBar();
     m_pSettings->loadLocalConfig();
-    m_nRecordType = m_pSettings->recordType;
+    m_canvas.setRecordType(m_pSettings->recordType);
     createRegionIndicator();
     m_dock.resetToTop();
     m_strVersionText = TOLVANE_VERSION_TEXT;
@@ -209,7 +203,12 @@ void CMainFrame::createRegionIndicator() {
     m_pRegion->place(m_pSettings->regionRect, this, m_pSettings->recordType != 1);
     connect(m_pRegion, &CRegionIndicator::recordTypeRequested, this, &CMainFrame::onRecordTypeRequested);
     m_pRegion->showTopMost();
-    m_dDevicePixelRatio = m_pRegion->devicePixelRatioF();
+    m_canvas.setRegionSource(
+        [region = m_pRegion]() -> std::optional<GeoRect> {
+            if (!region) return std::nullopt;
+            return CRegionGeometry::fromQRect(region->captureRect());
+        },
+        m_pRegion->devicePixelRatioF());
 }
 
 void CMainFrame::placeBar() {
@@ -235,8 +234,7 @@ void CMainFrame::showAfterCreation() {
 
 void CMainFrame::applyCommandLine() {
     const CCommandLine& line = m_commandLine;
-    if (line.hasHostWindow)
-        UC_LOG_THIS(CLogWrapper::LOG_INFO, "host window from the command line: " << line.hostWindow);
+    if (line.hasHostWindow) m_pHostLink->connectToHost(line.hostWindow);
     if (!line.hostName.empty()) m_pControl->setHostName(line.hostName);
     if (!line.hasRec) return;
     m_pControl->setStartDevices({line.micName, line.micDisabled, line.speakerName, line.speakerDisabled});
@@ -373,7 +371,7 @@ void CMainFrame::onMenuCommand(int id) {
 void CMainFrame::openSettingsDialog() {
 #ifdef TOLVANE_HAVE_DIALOGS
     CDlgSetting dialog(this, *m_pSettings, m_strVersionText);
-    if (dialog.exec() == 1) m_capture.SetGamma(m_pSettings->gamma);
+    if (dialog.exec() == 1) m_canvas.setGamma(m_pSettings->gamma);
 #else
     UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- built without the settings dialog");
 #endif
@@ -400,7 +398,7 @@ void CMainFrame::onTimer(int id) {
 void CMainFrame::onRecordTypeRequested(int type) {
     if (type == m_pSettings->recordType || !m_pRegion) return;
     m_pSettings->recordType = type;
-    m_nRecordType = type;
+    m_canvas.setRecordType(type);
     m_pRegion->setFullScreen(type == 0);
     m_pRegion->showTopMost();
     m_pRegion->reshape();
@@ -506,30 +504,11 @@ void CMainFrame::finishAndQuit() {
 
 // ---- IRecordView -------------------------------------------------------------
 
-CaptureRect CMainFrame::captureRectLocked() {
-    const std::uint64_t now = GetTickMs();
-    if (now - m_lastMonitorRefreshMs >= kMonitorRefreshMs) {
-        m_monitors.refresh();
-        m_lastMonitorRefreshMs = now;
-    }
-    // Region: the indicator's logical rectangle; full screen: the primary
-    // monitor, already in X pixels. Both times the monitor scale.
-    if (m_nRecordType.load() == 1 && m_pRegion)
-        return m_monitors.toCapturePixels(CRegionGeometry::fromQRect(m_pRegion->captureRect()),
-                                          m_dDevicePixelRatio.load());
-    return m_monitors.toCapturePixels(m_monitors.primaryRect(), 1.0);
-}
-
-void CMainFrame::refreshMonitors() {
-    std::lock_guard<std::mutex> lock(m_regionLock);
-    m_monitors.refresh();
-    m_lastMonitorRefreshMs = GetTickMs();
-}
+void CMainFrame::refreshMonitors() { m_canvas.refreshMonitors(); }
 
 RegionRect CMainFrame::captureRect() {
-    m_nRecordType = m_pSettings->recordType;
-    std::lock_guard<std::mutex> lock(m_regionLock);
-    CaptureRect rect = captureRectLocked();
+    m_canvas.setRecordType(m_pSettings->recordType);
+    GeoRect rect = m_canvas.captureRect();
     return RegionRect{rect.left, rect.top, rect.right, rect.bottom};
 }
 
@@ -567,14 +546,3 @@ void CMainFrame::postRepaint() {
 void CMainFrame::postEngineError(unsigned token) {
     QMetaObject::invokeMethod(this, [this, token] { m_pControl->onEngineError(token); }, Qt::QueuedConnection);
 }
-
-// ---- IRecordCanvas -----------------------------------------------------------
-
-bool CMainFrame::hasCanvas() { return m_bCanvas && m_capture.HasCanvas(); }
-void CMainFrame::setEngine(IOrvixAvRecordInterface* engine) { m_capture.SetEngine(engine); }
-void CMainFrame::setRecording(bool on) { m_capture.SetRecording(on); }
-void CMainFrame::setCanvasSize(int width, int height) { m_capture.SetCanvasSize(width, height); }
-void CMainFrame::setGamma(int gamma) { m_capture.SetGamma(gamma); }
-void CMainFrame::startCanvas() { m_capture.StartCanvas(); }
-void CMainFrame::stopCanvas() { m_capture.StopCanvas(); }
-bool CMainFrame::isCanvasRunning() { return m_capture.IsCanvasRunning(); }

@@ -2,9 +2,9 @@
 // pixels high docked at the top edge of the screen, with the record
 // buttons, the state text and the clock. It owns every long-lived object of
 // the program: the settings, the record state machine with its engine, the
-// capture canvas, the region indicator, the hotkeys, the tray icon and the
-// menu. It is the view of CRecordControl, the canvas it drives and the host
-// of the dock-and-slide logic.
+// capture canvas (CCaptureCanvas), the region indicator, the hotkeys, the
+// tray icon and the menu. It is the view of CRecordControl and the host of
+// the dock-and-slide logic.
 #pragma once
 
 #include <QPointer>
@@ -13,20 +13,18 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
-#include "capturebridge.h"
+#include "capturecanvas.h"
 #include "commandline.h"
 #include "dockhost.h"
 #include "dockslide.h"
-#include "monitortable.h"
-#include "recordcanvas.h"
 #include "recordcontrol.h"
 #include "recordview.h"
 #include "regionindicator.h"
 #include "settings.h"
 
+class CBarHostLink;
 class CBarMenu;
 class CPellButton;
 class CQtMessagePresenter;
@@ -36,7 +34,7 @@ class QSocketNotifier;
 class QSystemTrayIcon;
 class QTimer;
 
-class CMainFrame : public QWidget, public IRecordView, public IRecordCanvas, public IDockHost {
+class CMainFrame : public QWidget, public IRecordView, public IDockHost {
     Q_OBJECT
 public:
     enum { BAR_HEIGHT = 40, INITIAL_WIDTH = 420 };
@@ -104,16 +102,6 @@ public:
     void postRepaint() override;
     void postEngineError(unsigned token) override;
 
-    // IRecordCanvas
-    bool hasCanvas() override;
-    void setEngine(IOrvixAvRecordInterface* engine) override;
-    void setRecording(bool on) override;
-    void setCanvasSize(int width, int height) override;
-    void setGamma(int gamma) override;
-    void startCanvas() override;
-    void stopCanvas() override;
-    bool isCanvasRunning() override;
-
     // IDockHost
     int barTop() override;
     bool cursorInBar() override;
@@ -151,7 +139,6 @@ private:
     void openAudioDeviceDialog();
     void saveOnClose();
     void watchEngineQueue();
-    CaptureRect captureRectLocked();
     void paintState(QPainter& painter);
 
     std::unique_ptr<CSettings> m_pSettings;
@@ -160,16 +147,9 @@ private:
     std::unique_ptr<CSkinFonts> m_pFonts;
     std::unique_ptr<CX11Hotkeys> m_pHotkeys;
     std::unique_ptr<QSocketNotifier> m_pQueueNotifier;
+    std::unique_ptr<CBarHostLink> m_pHostLink;
 
-    // Guards the monitor table and the capture rectangle, which the canvas
-    // thread reads.
-    std::mutex m_regionLock;
-    CMonitorTable m_monitors;
-    std::uint64_t m_lastMonitorRefreshMs = 0;
-    std::atomic<int> m_nRecordType{0};
-    std::atomic<double> m_dDevicePixelRatio{1.0};  // of the region window
-    CCaptureBridge m_capture;
-    bool m_bCanvas = false;
+    CCaptureCanvas m_canvas;
 
     std::unique_ptr<CRecordControl> m_pControl;
     CDockSlide m_dock;

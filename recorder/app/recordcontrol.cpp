@@ -6,6 +6,7 @@
 #include "hotkeyregistrar.h"
 #include "messagepresenter.h"
 #include "outputnaming.h"
+#include "processtalkbase.h"
 #include "recordcanvas.h"
 #include "recordview.h"
 #include "settings.h"
@@ -261,9 +262,16 @@ int CRecordControl::doResume() {
 
 int CRecordControl::doToAutoSync(bool on) {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "-------- doToAutoSync = " << (on ? 1 : 0));
+    const bool wasHostDriven = m_bAutoSync;
     m_bAutoSync = on;
     m_view.refreshModeLabel();
     m_view.refreshControls();
+    if (!on) {
+        // A bar hidden for a host-driven recording comes back: without a
+        // host nothing else would show it again.
+        if (wasHostDriven) m_view.restoreBar();
+        if (m_pHostLink) m_pHostLink->Disconnect();
+    }
     return 1;
 }
 

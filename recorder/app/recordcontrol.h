@@ -22,6 +22,7 @@ class CSettings;
 class IMessagePresenter;
 class IRecordCanvas;
 class IRecordView;
+class ProcessTalkBase;
 
 // How engine instances are made and released (the engine's two exports).
 struct RecordEngineFactory {
@@ -112,6 +113,8 @@ public:
     std::uint32_t elapsedSeconds() const { return m_dwElapsedSeconds.load(); }
     const std::string& hostName() const { return m_strHostName; }
     void setHostName(const std::string& name) { m_strHostName = name; }
+    // The host link that doToAutoSync(false) lets go of the host (null: none).
+    void setHostLink(ProcessTalkBase* link) { m_pHostLink = link; }
     // The last file a recording was started into.
     const std::string& lastPath() const { return m_strLastPath; }
     int barWidth() const;
@@ -140,6 +143,7 @@ private:
     Clock m_clock;
     FreeSpace m_freeSpace;
 
+    ProcessTalkBase* m_pHostLink = nullptr;
     IOrvixAvRecordInterface* m_pEngine = nullptr;
     std::list<AudioDeviceInfo> m_deviceList;
     std::optional<DeviceChoice> m_startDevices;

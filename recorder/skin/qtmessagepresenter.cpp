@@ -18,7 +18,8 @@ CQtMessagePresenter::CQtMessagePresenter(QWidget* owner) : m_pOwner(owner) {}
 
 void CQtMessagePresenter::fill(QMessageBox& box, const char* textKey, const char* captionKey, Icon icon, Buttons buttons) {
     box.setWindowTitle(text(captionKey));
-    box.setText(text(textKey));
+    // A text may break its lines with the two characters backslash and n.
+    box.setText(text(textKey).replace(QStringLiteral("\\n"), QStringLiteral("\n")));
     box.setWindowIcon(CArtwork::appIcon());
     box.setFont(CSkinFonts::font(14));
     switch (icon) {

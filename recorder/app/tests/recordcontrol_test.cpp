@@ -12,6 +12,7 @@
 #include "recordcanvas.h"
 #include "recordcontrol.h"
 #include "recordview.h"
+#include "scriptedlink.h"
 #include "settings.h"
 
 namespace {
@@ -343,6 +344,23 @@ TEST_F(RecordControlTest, HostModeNamesFilesAfterTheHostAndIgnoresHotkeys) {
     ASSERT_EQ(m_pControl->doStart(), 1);
     EXPECT_EQ(lastEngine()->param.strFilePath, fileAt("-"));
     m_pControl->doStop();
+}
+
+// Leaving host mode lets go of the host and shows a bar hidden for the
+// host's recording again (nothing else would).
+TEST_F(RecordControlTest, LeavingHostModeDisconnectsAndShowsTheBarAgain) {
+    ScriptedLink link;
+    m_pControl->setHostLink(&link);
+    m_pControl->doToAutoSync(true);
+    ASSERT_EQ(m_pControl->doStart(), 1);
+    EXPECT_TRUE(m_view.hidden);
+    m_pControl->doToAutoSync(false);
+    EXPECT_FALSE(m_view.hidden);
+    EXPECT_EQ(link.disconnects, 1);
+    m_pControl->doStop();
+    m_pControl->doToAutoSync(false);
+    EXPECT_EQ(link.disconnects, 2);
+    m_pControl->setHostLink(nullptr);
 }
 
 TEST_F(RecordControlTest, HotkeysStartPauseAndStopWithTheFinishPrompt) {

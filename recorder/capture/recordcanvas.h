@@ -1,5 +1,5 @@
 // IRecordCanvas: the capture canvas as the record state machine drives it
-// (CMainFrame passes it on to CCaptureBridge).
+// (implemented by CCaptureCanvas, which passes it on to CCaptureBridge).
 #pragma once
 
 class IOrvixAvRecordInterface;

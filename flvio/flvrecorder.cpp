@@ -82,11 +82,12 @@ int CFLVRecorder::Start(const std::string& fullName, unsigned short width, unsig
     m_bHaveStart = false;
     m_dwPauseTimeInterval = m_dwPauseTimeStamp = m_dwLastTime = 0;
     m_dwLastVideoTime = m_dwLastAudioTime = m_dwLastNewStream = 0;
-    m_bSawAudio = m_bVideoMarked = m_bHaveVideo = m_bAs = m_bVod = false;
+    m_bSawAudio = m_bVideoMarked = m_bHaveVideo = m_bVideoStopped = m_bAs = m_bVod = false;
     m_bNewStreamPending = true;
     m_bForceNewFile = false;
     for (std::string& config : m_strAVCConfig) config.clear();
     m_strPageXml.clear();
+    m_strAacConfig.clear();
 
     if (m_dwSegDuration != 0) {
         m_bStarted = true;
@@ -102,6 +103,7 @@ int CFLVRecorder::Start(const std::string& fullName, unsigned short width, unsig
     m_current.name = full.substr(slash == std::string::npos ? 0 : slash + 1);
     m_dwFileMediaPos = m_pWriter->GetPos();
     m_bAacConfigWritten = false;
+    m_bFileStarted = false;
     m_bStarted = true;
     return UC_OK;
 }
@@ -110,11 +112,10 @@ bool CFLVRecorder::FileHasMedia() const { return m_pWriter && m_pWriter->GetPos(
 
 void CFLVRecorder::FinishCurrent(const char* status) {
     if (!m_pWriter) return;
-    m_pWriter->Flush();
+    m_current.duration = m_dwLastTime > m_current.start ? m_dwLastTime - m_current.start : 0;
     m_current.size = m_pWriter->GetPos();
     m_pWriter->Finished();
     m_pWriter.reset();
-    m_current.duration = m_dwLastTime > m_current.start ? m_dwLastTime - m_current.start : 0;
     m_current.status = status;
     m_dwTotalSize += m_current.size;
     if (m_dwSegDuration == 0) return;
@@ -146,6 +147,7 @@ int CFLVRecorder::SaveAnotherFile(bool keyStart) {
     m_bNewStreamPending = false;
     m_bForceNewFile = false;
     m_bAacConfigWritten = false;
+    m_bFileStarted = false;
     m_bMetaPending = true;
     return UC_OK;
 }
@@ -245,14 +247,28 @@ bool CFLVRecorder::MediaTime(unsigned long timeStamp, bool audio, unsigned long&
 }
 
 int CFLVRecorder::Write(bool audio, unsigned long mediaTime, const std::string& body) {
-    CDataPackage package(body.size(), body.data());
-    package.AdvancePackageWritePtr(body.size());
+    CDataPackage package(body.size(), body.data(), CDataPackage::FLAG_WRAP, body.size());
     const unsigned ts = static_cast<unsigned>(mediaTime);
     int rv = audio ? m_pWriter->WriteAudio(ts, package) : m_pWriter->WriteVideo(ts, package);
     if (rv == 0 && m_pWriter->GetLastWriteError() != 0) rv = UC_ERR_BAD_DATA;
     if (rv != 0) {
         UC_ASSERT_TEXT("RV_SUCCEEDED(rv)");
         return rv;
+    }
+    return UC_OK;
+}
+
+int CFLVRecorder::StartFileTags(unsigned long mediaTime) {
+    if (m_bFileStarted) return UC_OK;
+    m_bFileStarted = true;
+    // Both configurations first, video before audio, in every file: players
+    // and ffmpeg's concat demuxer then find the streams in the same order in
+    // each file.
+    int rv = UC_OK;
+    if (!m_strAVCConfig[0].empty() && (rv = Write(false, mediaTime, m_strAVCConfig[0])) != 0) return rv;
+    if (!m_strAacConfig.empty()) {
+        if ((rv = Write(true, mediaTime, m_strAacConfig)) != 0) return rv;
+        m_bAacConfigWritten = true;
     }
     return UC_OK;
 }
@@ -288,12 +304,13 @@ int CFLVRecorder::RecordRawAVC(unsigned long timeStamp, CDataPackage& data, AVCP
         m_bVideoMarked = true;
         m_bNewStreamPending = true;
     }
-    if (videoBack && FileHasMedia()) {
+    if (videoBack && m_bVideoStopped && FileHasMedia()) {
         // Audio only until now: the pictures start a new stream in a new file.
         m_bNewStreamPending = true;
         m_bForceNewFile = true;
     }
     int rv = UC_OK;
+    m_bVideoStopped = false;
     if (m_dwSegDuration != 0) {
         const unsigned long held = mt - std::min(mt, m_current.start);
         const bool newFile = !m_pWriter || (FileHasMedia() && ((key && held >= kMinKeyFileLen) ||
@@ -310,7 +327,9 @@ int CFLVRecorder::RecordRawAVC(unsigned long timeStamp, CDataPackage& data, AVCP
         UC_ASSERT_TEXT("m_pWriter");
         return UC_ERR_BAD_DATA;
     }
-    if (key && (rv = Write(false, mt, m_strAVCConfig[streamId])) != 0) return rv;
+    const bool configWritten = m_strAVCConfig[0].size() && streamId == 0 && !m_bFileStarted;
+    if ((rv = StartFileTags(mt)) != 0) return rv;
+    if (key && !configWritten && (rv = Write(false, mt, m_strAVCConfig[streamId])) != 0) return rv;
     std::string body(key ? "\x17\x01\x00\x00\x00" : "\x27\x01\x00\x00\x00", 5);
     body += data.FlattenPackage();
     if ((rv = Write(false, mt, body)) != 0) return rv;
@@ -339,6 +358,7 @@ int CFLVRecorder::RecordRawMP3(unsigned long timeStamp, CDataPackage& data, unsi
     if (m_bHaveVideo && !m_bAs && mt >= m_dwLastVideoTime + kNoVideoLimit) {
         UC_LOG_THIS(CLogWrapper::LOG_INFO, "CFLVRecorder::RecordRawMP3,no video");
         m_bHaveVideo = false;
+        m_bVideoStopped = true;
         m_bNewStreamPending = true;
         m_bForceNewFile = true;
     }
@@ -351,10 +371,13 @@ int CFLVRecorder::RecordRawMP3(unsigned long timeStamp, CDataPackage& data, unsi
         UC_ASSERT_TEXT("m_pWriter");
         return UC_ERR_BAD_DATA;
     }
+    if (aac && m_strAacConfig.empty()) {
+        m_strAacConfig = {static_cast<char>(m_byAudio), '\0'};
+        m_strAacConfig.append(config, configLen);
+    }
+    if ((rv = StartFileTags(mt)) != 0) return rv;
     if (aac && !m_bAacConfigWritten) {
-        std::string cfg{static_cast<char>(m_byAudio), '\0'};
-        cfg.append(config, configLen);
-        if ((rv = Write(true, mt, cfg)) != 0) return rv;
+        if ((rv = Write(true, mt, m_strAacConfig)) != 0) return rv;
         m_bAacConfigWritten = true;
     }
     std::string body(1, static_cast<char>(m_byAudio));

@@ -401,8 +401,7 @@ int CSTDFLVRecorder::RecordRawAVC(unsigned long timeStamp, CDataPackage& data, A
     unsigned long pos = m_pWriter->GetPos();
     int isConfig = 0;
     if (key && (m_bConfigPending || (m_dwSegmentLen == 0 && mt - m_dwConfigTime >= kConfigRepeat))) {
-        CDataPackage cfg(m_strAVCConfig.size(), m_strAVCConfig.data());
-        cfg.AdvancePackageWritePtr(m_strAVCConfig.size());
+        CDataPackage cfg(m_strAVCConfig.size(), m_strAVCConfig.data(), CDataPackage::FLAG_WRAP, m_strAVCConfig.size());
         rv = WriteTag(false, mt, cfg, nullptr);
         if (rv != 0) return rv;
         m_bConfigPending = false;

@@ -6,10 +6,11 @@
 // folder holds a moving window of the stream. Without segmenting it writes
 // one FLV file.
 //
-// Every file is a complete FLV on its own: it starts with the AAC
-// configuration before its first audio frame and with the AVC configuration
-// before every key frame, and carries an "onXML" metadata tag behind its
-// first frame. Only finished files are listed in the index, so every listed
+// Every file is a complete FLV on its own: both configurations (video, then
+// audio) before its first frame, the AVC configuration again before every
+// key frame, and an "onXML" metadata tag behind its first frame. The files
+// carry no onMetaData: its duration is whole seconds, which would make
+// players that join files (ffmpeg's concat) misplace the next file. Only finished files are listed in the index, so every listed
 // file is complete; a file finished while paused has the status "pause", the
 // last one "stop", all others "normal".
 //
@@ -115,6 +116,7 @@ private:
     void FinishCurrent(const char* status);
     void SaveRecordIndex();
     int SaveVideoMeta(unsigned long mediaTime);
+    int StartFileTags(unsigned long mediaTime);
     int Write(bool audio, unsigned long mediaTime, const std::string& body);
     bool FileHasMedia() const;
 
@@ -153,8 +155,11 @@ private:
 
     std::string m_strAVCConfig[MAX_STREAM_NUM];
     bool m_bHaveVideo = false;
+    bool m_bVideoStopped = false;  // the video went away (audio 30 s without it)
     bool m_bAs = false, m_bVod = false;
     bool m_bAacConfigWritten = false;
+    bool m_bFileStarted = false;  // the current file has its configuration tags
+    std::string m_strAacConfig;   // the AAC sequence header's tag body
     bool m_bMetaPending = false;
     std::string m_strPageXml;
 };

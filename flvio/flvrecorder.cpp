@@ -130,8 +130,10 @@ int CFLVRecorder::SaveAnotherFile(bool keyStart) {
     }
     if (m_dwLastTime >= m_dwLastNewStream + kNewStreamInterval) m_bNewStreamPending = true;
     const std::string name = CRecordText::Format("record%lu.flv", m_dwCounter++);
+    // Each file's time stamps start at 0 (players and checkers expect it);
+    // the index and the start times place the files on the stream's time line.
     auto writer = std::make_unique<CFlvWriter>();
-    const int rv = writer->Init(m_strPath + name, 0, 0, 2);
+    const int rv = writer->Init(m_strPath + name, m_dwLastTime, 0, 2);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "CFLVRecorder::SaveAnotherFile, can't open the file=" << name << ", rv =" << rv);
         return rv;

@@ -156,18 +156,18 @@ int CFLVRecorder::SaveAnotherFile(bool keyStart) {
 
 void CFLVRecorder::SaveRecordIndex() {
     if (m_dwSegDuration == 0) return;
-    // Files behind the window leave the index first, and are deleted once
-    // the removal margin has passed too.
-    while (!m_files.empty() && m_files.front().start + m_dwMaxDelay + m_dwSegDuration < m_dwLastTime) {
-        m_removal.push_back(m_files.front());
-        m_files.pop_front();
-        if (m_pNotify) m_pNotify->OnFileRemoved(m_removal.back().name);
-    }
+    // A queued file is deleted at the earliest one index later than the one
+    // that stopped listing it, so a client never finds a listed file missing.
     while (!m_removal.empty() && m_removal.front().start + m_dwMaxDelay + m_dwRemoveMargin <= m_dwLastTime) {
         UC_LOG_THIS(CLogWrapper::LOG_INFO, "CFLVRecorder::SaveRecordIndex,REMOVE FILE=" << m_removal.front().name);
         ::unlink((m_strPath + m_removal.front().name).c_str());
         if (m_pNotify) m_pNotify->OnFileDeleted(m_removal.front().name);
         m_removal.pop_front();
+    }
+    while (!m_files.empty() && m_files.front().start + m_dwMaxDelay + m_dwSegDuration < m_dwLastTime) {
+        m_removal.push_back(m_files.front());
+        m_files.pop_front();
+        if (m_pNotify) m_pNotify->OnFileRemoved(m_removal.back().name);
     }
     const unsigned totalTime = static_cast<unsigned>(m_files.empty() ? 0 : m_files.back().start);
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n";

@@ -1022,7 +1022,8 @@ void CSTDFLVRecorder::RewindRecordFiles() {
 
 std::string CSTDFLVRecorder::SessionAttributes(bool) {
     const unsigned long sessionMs = m_dwLastTime;
-    const unsigned long storage = m_dwSegmentBytes + (m_pWriter ? m_pWriter->GetPos() : 0);
+    const unsigned long pos = m_pWriter ? m_pWriter->GetPos() : 0xFFFFFFFFul;
+    const unsigned long storage = m_dwSegmentBytes + (pos != 0xFFFFFFFFul ? pos : m_dwFinalSize);
     const double kbps = sessionMs ? static_cast<double>(storage) / static_cast<double>(sessionMs) * 8.0 : 0.0;
     const std::time_t end = m_tStart + static_cast<std::time_t>(sessionMs / 1000);
     const std::string start = CRecordText::UtcText(m_tStart), stop = CRecordText::UtcText(end);
@@ -1104,6 +1105,7 @@ int CSTDFLVRecorder::Stop() {
         CloseSegment();
     } else if (m_pWriter) {
         UpdateMetaData();
+        m_dwFinalSize = m_pWriter->GetPos();
         m_pWriter->Finished();
     }
     const int rv = WriteDataIndex(true);

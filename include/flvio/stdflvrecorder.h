@@ -192,6 +192,7 @@ private:
 
     std::unique_ptr<CFlvWriter> m_pWriter;
     unsigned long m_dwMetaPos = 0, m_dwMetaLen = 0, m_dwMediaDataPos = 0;
+    unsigned long m_dwFinalSize = 0;  // the single media file's size once finished
     int m_nWriteError = 0;
 
     // Time line.

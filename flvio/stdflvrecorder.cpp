@@ -549,7 +549,13 @@ int CSTDFLVRecorder::RecordDocPage(unsigned long now, CDataPackage& data, const 
         // New resources of the page on show: they join its queued entry.
         for (auto it = m_dpEvents.rbegin(); it != m_dpEvents.rend(); ++it) {
             if (it->type != 1) continue;
-            it->extra += extra;
+            // A file written again keeps its one attribute.
+            for (const char* attribute : {" content =", " thumb = ", " text = "}) {
+                const std::size_t at = extra.find(attribute);
+                if (at == std::string::npos || it->extra.find(attribute) != std::string::npos) continue;
+                const std::size_t end = extra.find('"', extra.find('"', at) + 1);
+                it->extra += extra.substr(at, end + 1 - at);
+            }
             if (!info.url.empty()) it->url = info.url;
             break;
         }

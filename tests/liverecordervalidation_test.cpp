@@ -96,7 +96,9 @@ TEST_F(LiveRecorder, PacedFeedKeepsAMovingWindowOfCompleteFiles) {
         });
         ASSERT_NE(picture, tags.end());
         EXPECT_TRUE(picture->bKey) << f.name;
-        if (&f != &listed.back()) EXPECT_NEAR(f.duration, 2000.0, 70.0) << f.name;  // a GOP, on the 15 fps grid
+        if (&f != &listed.back()) {
+            EXPECT_NEAR(f.duration, 2000.0, 70.0) << f.name;  // a GOP, on the 15 fps grid
+        }
         concat += "file '" + path + "'\n";
     }
     WriteFile(dir.File("list.txt"), concat);

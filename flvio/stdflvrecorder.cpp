@@ -110,7 +110,6 @@ int CSTDFLVRecorder::Start(const std::string& sessionName, const std::string& co
         return UC_ERR_BAD_DATA;
     }
 
-    // A fresh session: every buffer, time and counter from the beginning.
     const std::size_t xml = full.rfind(".xml");
     std::string indexFile, mediaFile;
     if (xml != std::string::npos) {
@@ -120,6 +119,9 @@ int CSTDFLVRecorder::Start(const std::string& sessionName, const std::string& co
         mediaFile = full;
         indexFile = full.size() > 3 ? full.substr(0, full.size() - 3) + "xml" : full + ".xml";
     }
+    // A fresh session: every buffer, time and counter back to its initial
+    // value. The recorder is stopped here and the class is final, so it is
+    // rebuilt in place.
     this->~CSTDFLVRecorder();
     new (this) CSTDFLVRecorder();
     m_strRecordPath = folder;
@@ -220,6 +222,9 @@ int CSTDFLVRecorder::SaveAnotherRecordFile() {
     m_events.Reset(start);
     m_nAnnoSegStart = m_modules[MOD_ANNOTATION].size();
     m_nChatSegStart = m_strChat.size();
+    // The index follows every finished segment, so a recording cut off
+    // later still describes what it holds.
+    if (m_segments.size() > 1) WriteDataIndex(false);
     return UC_OK;
 }
 

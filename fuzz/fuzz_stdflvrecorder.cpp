@@ -69,13 +69,7 @@ void CheckXml(const std::string& path) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsupport::QuietLogging();
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvane-fuzz-session.XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    g_folder = pattern + "/";
+    g_folder = fuzzsupport::MakeTempFolder("tolvane-fuzz-session");
     std::atexit(RemoveFolder);
     return 0;
 }

@@ -13,25 +13,21 @@
 #include <thread>
 #include <vector>
 
+#include "../flvio/tests/recordertestsupport.h"
 #include "validationsupport.h"
 
 namespace {
 
 using namespace validation;
 
-struct Listed {
-    std::string name;
-    unsigned duration = 0;
-    bool newStream = false;
-};
+using Listed = recordertest::Entry;
 
 std::vector<Listed> ParseIndex(const std::string& index) {
-    std::vector<Listed> files;
-    const std::regex record("<record name=\"([^\"]+)\" duration=\"([0-9]+)\" newstream=\"(true|false)\" "
-                            "status=\"(normal|pause|stop)\" filesize=\"[0-9]+\" />");
-    for (auto it = std::sregex_iterator(index.begin(), index.end(), record); it != std::sregex_iterator(); ++it)
-        files.push_back({(*it)[1], static_cast<unsigned>(std::stoul((*it)[2])), (*it)[3] == "true"});
-    return files;
+    const std::vector<Listed> entries = recordertest::IndexEntries(index);
+    for (const Listed& e : entries) {
+        EXPECT_TRUE(e.status == "normal" || e.status == "pause" || e.status == "stop") << e.status;
+    }
+    return entries;
 }
 
 std::size_t FlvFilesIn(const std::string& folder) {

@@ -14,22 +14,6 @@ namespace {
 
 using namespace recordertest;
 
-struct Entry {
-    std::string name;
-    unsigned duration = 0;
-    bool newStream = false;
-    std::string status;
-};
-
-std::vector<Entry> IndexEntries(const std::string& index) {
-    std::vector<Entry> entries;
-    const std::regex record(
-        "<record name=\"([^\"]+)\" duration=\"([0-9]+)\" newstream=\"(true|false)\" status=\"([a-z]+)\" filesize=\"[0-9]+\" />");
-    for (auto it = std::sregex_iterator(index.begin(), index.end(), record); it != std::sregex_iterator(); ++it)
-        entries.push_back({(*it)[1], static_cast<unsigned>(std::stoul((*it)[2])), (*it)[3] == "true", (*it)[4]});
-    return entries;
-}
-
 class CNotifyLog : public IFileNotify {
 public:
     void OnFileFinished(const std::string& name, unsigned long, unsigned long, unsigned long) override {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,23 @@ inline std::size_t Count(const std::string& text, const std::string& part) {
     std::size_t n = 0;
     for (std::size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) ++n;
     return n;
+}
+
+// One "<record .../>" entry of a live recorder's index.
+struct Entry {
+    std::string name;
+    unsigned duration = 0;
+    bool newStream = false;
+    std::string status;
+};
+
+inline std::vector<Entry> IndexEntries(const std::string& index) {
+    std::vector<Entry> entries;
+    const std::regex record("<record name=\"([^\"]+)\" duration=\"([0-9]+)\" newstream=\"(true|false)\" "
+                            "status=\"([a-z]+)\" filesize=\"[0-9]+\" />");
+    for (auto it = std::sregex_iterator(index.begin(), index.end(), record); it != std::sregex_iterator(); ++it)
+        entries.push_back({(*it)[1], static_cast<unsigned>(std::stoul((*it)[2])), (*it)[3] == "true", (*it)[4]});
+    return entries;
 }
 
 }  // namespace recordertest

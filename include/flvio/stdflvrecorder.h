@@ -32,7 +32,7 @@
 class CDataPackage;
 class CFlvWriter;
 
-class CSTDFLVRecorder {
+class CSTDFLVRecorder final {
 public:
     CSTDFLVRecorder();
     // Stops a running recording (final index and metadata).

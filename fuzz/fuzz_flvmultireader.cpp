@@ -77,13 +77,7 @@ void ReadTags(CFlvMultiReader& reader, int count) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsupport::QuietLogging();
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvane-fuzz-multi.XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    g_folder = pattern + "/";
+    g_folder = fuzzsupport::MakeTempFolder("tolvane-fuzz-multi");
     std::atexit(RemoveFolder);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "amfcodec/amf.h"
@@ -32,6 +33,19 @@ namespace fuzzsupport {
 inline void QuietLogging() {
     ::setenv("TOLVANE_LOG_FILE", "-", 0);
     CLogWrapper::Instance()->SetLogLevel(CLogWrapper::LOG_ERROR);
+}
+
+// Creates a fresh folder "<$TMPDIR or /tmp>/<prefix>.XXXXXX" for the files of
+// one fuzz process and returns it with a trailing '/'; stops the run when it
+// cannot.
+inline std::string MakeTempFolder(const char* prefix) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        std::abort();
+    }
+    return pattern + "/";
 }
 
 // Takes values off the front of the input; past the end every value is 0.

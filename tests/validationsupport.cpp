@@ -101,6 +101,14 @@ std::vector<std::string> MediaArgs(const std::string& name) {
                      {"-flvflags", "add_keyframe_index"}});
     }
     if (name == "gop15.flv") return Join({kVideoSource, kAudioSource, t3, kVideoCodec, {"-g", "15"}, kAudioCodec});
+    // The recorders' sources: a key frame every 2 s.
+    const std::vector<std::string> gop2 = {"-g", "30", "-keyint_min", "30", "-sc_threshold", "0"};
+    if (name == "session.flv") {
+        return Join({{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=15"}, kAudioSource, {"-t", "130"}, kVideoCodec,
+                     gop2, {"-b:v", "60k"}, kAudioCodec, {"-b:a", "32k"}});
+    }
+    if (name == "live.flv") return Join({kVideoSource, kAudioSource, {"-t", "16"}, kVideoCodec, gop2, kAudioCodec});
+    if (name == "liveaudio.flv") return Join({kAudioSource, {"-t", "10"}, kAudioCodec});
     if (name == "cropped.flv") {
         return Join({{"-f", "lavfi", "-i", "testsrc=size=330x250:rate=15"}, t1, kVideoCodec,
                      {"-pix_fmt", "yuv420p", "-profile:v", "main"}});

@@ -78,6 +78,9 @@ private:
 //   gop15.flv     av.flv with a key frame every 15 pictures
 //   cropped.flv   330x250 H.264 Main 4:2:0 (the SPS crops), 1 s
 //   baseline.flv  176x144 H.264 Constrained Baseline, 1 s
+//   session.flv   160x120 H.264 + AAC, 130 s, a key frame every 2 s
+//   live.flv      320x240 H.264 + AAC, 16 s, a key frame every 2 s
+//   liveaudio.flv AAC only, 10 s
 std::string Media(const std::string& name);
 
 // One tag as CFlvReader hands it out, classified from its first body bytes.

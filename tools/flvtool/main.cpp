@@ -2,6 +2,7 @@
 //   flvtool info FILE [--json]    what a file holds
 //   flvtool dump FILE [--follow]  one line per tag
 //   flvtool remux IN OUT          copy through the library's reader and writer
+//   flvtool live IN DIR [--window SECONDS] [--pace]   serve as a live stream of small files
 // Exit status: 0 success, 1 damaged or unusable file, 2 wrong usage.
 
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "flvdumper.h"
 #include "flvanalyzer.h"
+#include "flvlivefeeder.h"
 #include "flvremuxer.h"
 #include "jsonprinter.h"
 #include "textprinter.h"
@@ -27,7 +29,8 @@ constexpr unsigned long long kProgressMinSize = 16ull << 20;
 const char kShortUsage[] =
     "usage: flvtool info FILE [--json]\n"
     "       flvtool dump FILE [--follow]\n"
-    "       flvtool remux IN OUT\n";
+    "       flvtool remux IN OUT\n"
+    "       flvtool live IN DIR [--window SECONDS] [--margin SECONDS] [--pace]\n";
 
 const char kUsage[] =
     "\n"
@@ -41,6 +44,12 @@ const char kUsage[] =
     "          from 16384 bytes on).\n"
     "  remux   copies every tag through the library's reader and writer, with a fresh\n"
     "          onMetaData first whose duration (whole seconds) is patched at the end.\n"
+    "  live    feeds the recording through the library's chunked live recorder: DIR gets\n"
+    "          files of about 2.8 s (record<N>.flv) and the index record.xml listing the\n"
+    "          finished files of the last --window seconds (default 30); files that left\n"
+    "          the index are deleted --margin seconds later (default 500). --pace feeds\n"
+    "          at the recording's own speed. Prints each file as it is finished;\n"
+    "          SIGINT/SIGTERM finish early.\n"
     "\n"
     "exit status: 0 success, 1 damaged or unusable file (the message names the offset\n"
     "and what is wrong; info and dump still print what they read before it), 2 wrong usage\n";
@@ -133,6 +142,14 @@ int RunRemux(const std::vector<std::string>& args) {
     return rv == CFlvRemuxer::REMUX_OK ? kExitOk : Fail(remuxer.GetError());
 }
 
+int RunLive(const std::vector<std::string>& args) {
+    CFlvLiveFeeder feeder(stdout);
+    std::string in, dir, problem;
+    if (!feeder.Configure(args, in, dir, problem)) return Usage(problem);
+    const int rv = feeder.Run(in, dir);
+    return rv == CFlvLiveFeeder::LIVE_OK ? kExitOk : Fail(feeder.GetError());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,5 +164,6 @@ int main(int argc, char** argv) {
     if (command == "info") return RunInfo(args);
     if (command == "dump") return RunDump(args);
     if (command == "remux") return RunRemux(args);
+    if (command == "live") return RunLive(args);
     return Usage("unknown command " + command);
 }

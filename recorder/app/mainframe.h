@@ -31,6 +31,7 @@ class CBarMenu;
 class CPellButton;
 class CQtMessagePresenter;
 class CSkinFonts;
+class CUpdateController;
 class CX11Hotkeys;
 class QSocketNotifier;
 class QSystemTrayIcon;
@@ -160,6 +161,7 @@ private:
     std::unique_ptr<CSkinFonts> m_pFonts;
     std::unique_ptr<CX11Hotkeys> m_pHotkeys;
     std::unique_ptr<QSocketNotifier> m_pQueueNotifier;
+    std::unique_ptr<CUpdateController> m_pUpdate;
 
     // Guards the monitor table and the capture rectangle, which the canvas
     // thread reads.

@@ -1,0 +1,86 @@
+#include "updatecontroller.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "basekit/logwrapper.h"
+#include "dlgupdate.h"
+#include "updatefiledownload.h"
+#include "userfolders.h"
+
+#ifndef TOLVANE_UPDATE_URL_DEFAULT
+#define TOLVANE_UPDATE_URL_DEFAULT ""
+#endif
+
+std::string CUpdateController::updateUrl() {
+    if (const char* value = std::getenv("TOLVANE_UPDATE_URL")) return value;
+    return TOLVANE_UPDATE_URL_DEFAULT;
+}
+
+std::string CUpdateController::cacheFilePath() {
+    std::string cache;
+    if (const char* value = std::getenv("XDG_CACHE_HOME"); value && value[0] == '/') {
+        cache = value;
+        while (cache.size() > 1 && cache.back() == '/') cache.pop_back();
+    } else {
+        cache = CUserFolders::homeFolder() + "/.cache";
+    }
+    return cache + "/orvix/Tolvane/tolvane.ini";
+}
+
+CUpdateController::CUpdateController(QWidget* owner, int languageIndex, std::string versionText, QObject* parent)
+    : QObject(parent), m_pOwner(owner), m_nLanguageIndex(languageIndex), m_strVersionText(std::move(versionText)) {
+    m_presenter = [this](const UpdateOffer& offer) {
+        QWidget* active = QApplication::activeWindow();
+        CDlgUpdate dialog(active ? active : m_pOwner.data(), offer.rerolve, offer.update, offer.add, offer.url);
+        dialog.exec();
+    };
+    m_pTimer = new QTimer(this);
+    m_pTimer->setSingleShot(true);
+    connect(m_pTimer, &QTimer::timeout, this, &CUpdateController::onCheckTimer);
+}
+
+CUpdateController::~CUpdateController() = default;
+
+void CUpdateController::start() { start(updateUrl(), cacheFilePath()); }
+
+void CUpdateController::start(const std::string& url, const std::string& path) {
+    if (url.empty()) {
+        UC_LOG_THIS(CLogWrapper::LOG_INFO, "update check off: no update address");
+        return;
+    }
+    m_strPath = path;
+    m_pDownload = std::make_unique<CUpdateFileDownload>();
+    m_pDownload->start(url, path, m_nConnectTimeoutMs, m_nTotalTimeoutMs);
+    m_pTimer->start(CHECK_DELAY_MS);
+}
+
+void CUpdateController::onCheckTimer() {
+    // A transfer still under way is looked at again shortly; the GUI thread
+    // never waits for it.
+    if (m_pDownload && !m_pDownload->isFinished()) {
+        m_pTimer->start(POLL_MS);
+        return;
+    }
+    check();
+}
+
+void CUpdateController::check() {
+    const bool ready = m_pDownload && m_pDownload->state() == CUpdateFileDownload::STATE_READY;
+    m_pDownload.reset();
+    if (!ready) {
+        emit checked(false);
+        return;
+    }
+    const std::optional<UpdateOffer> offer = CUpdateFile::read(m_strPath, CUpdateFile::languageSection(m_nLanguageIndex));
+    if (!offer || !CUpdateFile::offersNewer(*offer, m_strVersionText)) {
+        emit checked(false);
+        return;
+    }
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "version " << offer->version << " is offered at " << offer->url);
+    // Reported before the (modal) dialog runs.
+    emit checked(true);
+    if (m_presenter) m_presenter(*offer);
+}

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "languagetable.h"
+#include "loopbackhttpserver.h"
 #include "support/mediaprobe.h"
 #include "support/pulseplayer.h"
 #include "support/pulseserver.h"
@@ -46,8 +47,10 @@ std::string run(const std::string& command) { return CMediaProbe::Run(command + 
 class CProgram {
 public:
     // env: NAME=value pairs that replace or add to this process's environment.
-    bool start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-        std::vector<std::string> all{TOLVANE_PROGRAM};
+    // program: the executable (default: the build's tolvane).
+    bool start(const std::vector<std::string>& args, const std::vector<std::string>& env,
+               const std::string& program = TOLVANE_PROGRAM) {
+        std::vector<std::string> all{program};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& a : all) argv.push_back(a.data());
@@ -72,7 +75,7 @@ public:
         if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (getppid() != parent) _exit(127);
-            execve(TOLVANE_PROGRAM, argv.data(), envp.data());
+            execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
         m_pid = pid;
@@ -172,7 +175,17 @@ protected:
                 "LC_ALL=en_US.UTF-8",
                 "LC_MESSAGES=en_US.UTF-8",
                 "TOLVANE_LOG_FILE=" + m_folder + "/tolvane.log",
+                // No update check unless a test points it at its own server.
+                "TOLVANE_UPDATE_URL=",
                 "QT_QPA_PLATFORM=xcb"};
+    }
+    // The environment with one NAME=value replaced.
+    std::vector<std::string> environmentWith(const std::string& entry) const {
+        std::vector<std::string> env = environment();
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        for (std::string& e : env)
+            if (e.compare(0, name.size(), name) == 0) e = entry;
+        return env;
     }
     static std::string caption() { return CLanguageTable::instance().lookup("ID_TEXT_TIPS"); }
     // Visible windows of that name, oldest first.
@@ -508,4 +521,88 @@ TEST_F(TolvaneE2E, SoundServerLostDuringRecordingStopsCleanly) {
     std::vector<std::string> files = recordings();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_GT(CMediaProbe::MetaDuration(files[0]), 1.0);
+}
+
+// The update server never answers: the bar still records with F9 while
+// the check waits (timer 251 fires meanwhile). Then a server offering a
+// newer version: the update dialog appears.
+TEST_F(TolvaneE2E, UpdateCheckNeverHoldsTheBarAndOffersANewerVersion) {
+    CLoopbackHttpServer server;
+    ASSERT_TRUE(server.start());
+    server.set("/stall.ini", {200, "", "", CLoopbackHttpServer::MODE_STALL});
+    const std::string title = CLanguageTable::instance().lookup("ID_TEXT_UPDATE_TITLE");
+    {
+        CProgram program;
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_TRUE(program.start({}, environmentWith("TOLVANE_UPDATE_URL=" + server.url("/stall.ini"))));
+        ASSERT_FALSE(waitWindow("Tolvane").empty());
+        std::this_thread::sleep_until(started + 2500ms);
+        EXPECT_EQ(server.requests("/stall.ini"), 1);
+        run("xdotool key F9");
+        for (int i = 0; i < 100 && recordings().empty(); ++i) std::this_thread::sleep_for(50ms);
+        std::this_thread::sleep_for(1500ms);
+        const WindowList before = windowsNamed(caption());
+        run("xdotool key F9");
+        EXPECT_TRUE(dismissPrompt(before, nullptr)) << "no finish prompt";
+        // All of it while the transfer was still waiting for its 15 s limit.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 12s);
+        EXPECT_EQ(recordings().size(), 1u);
+        EXPECT_TRUE(windowsNamed(title).empty());
+        endBar(program);
+    }
+    server.set("/tolvane.ini", {200,
+                                "[TOLVANE_US]\nversion=99.0.0.0\nurl=" + server.url("/dl/setup.bin") +
+                                    "\nrerolve=Starts faster\nupdate=Region frame fixes\nadd=New hotkey settings\n",
+                                "", {}});
+    CProgram program;
+    ASSERT_TRUE(program.start({}, environmentWith("TOLVANE_UPDATE_URL=" + server.url("/tolvane.ini"))));
+    const std::string dialog = waitWindow(title, 20s);
+    ASSERT_FALSE(dialog.empty()) << "no update dialog";
+    std::this_thread::sleep_for(300ms);
+    screenshot("update-offer");
+    answer(dialog, "Escape");
+    EXPECT_EQ(server.requests("/dl/setup.bin"), 0);
+    endBar(program);
+}
+
+// The running program crashes during a recording: one dump beside the
+// program that lldb reads, the crash-report tool started once, and the
+// recording up to the crash decodes.
+TEST_F(TolvaneE2E, CrashDuringARecordingLeavesADumpAndAPlayableFile) {
+    const std::string folder = m_folder + "/program";
+    fs::create_directories(folder);
+    fs::copy_file(TOLVANE_PROGRAM, folder + "/tolvane");
+    fs::copy_file(TOLVANE_LANGUAGE_XML, folder + "/language.xml");
+    const std::string log = m_folder + "/tellmark.log";
+    std::ofstream(folder + "/Tellmark.app") << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << log << "'\n";
+    fs::permissions(folder + "/Tellmark.app", fs::perms::owner_all);
+
+    CProgram program;
+    ASSERT_TRUE(program.start({"/rec", "1"}, environment(), folder + "/tolvane"));
+    for (int i = 0; i < 150 && recordings().empty(); ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(recordings().size(), 1u);
+    std::this_thread::sleep_for(3000ms);
+    program.signal(SIGSEGV);
+    EXPECT_EQ(program.wait(20s), 128 + SIGSEGV);
+
+    std::vector<std::string> dumps;
+    for (const auto& entry : fs::directory_iterator(folder + "/tolvane.dmp")) dumps.push_back(entry.path().string());
+    ASSERT_EQ(dumps.size(), 1u);
+    for (int i = 0; i < 100 && !fs::exists(log); ++i) std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(300ms);
+    std::ifstream calls(log);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(calls, line);) lines.push_back(line);
+    EXPECT_EQ(lines, std::vector<std::string>{"/with_send"});
+
+    const std::string report = run("lldb --no-lldbinit --batch -o 'target create -c " + dumps[0] + " " + folder +
+                                   "/tolvane' -o 'thread backtrace' -o 'image list'");
+    EXPECT_NE(report.find("stop reason = signal SIGSEGV"), std::string::npos) << report;
+    EXPECT_NE(report.find(folder + "/tolvane"), std::string::npos) << report;
+    EXPECT_NE(report.find("libQt6Widgets"), std::string::npos) << report;
+    EXPECT_NE(report.find("librecengine"), std::string::npos) << report;
+
+    const std::string file = recordings().at(0);
+    EXPECT_GT(CMediaProbe::CountPackets(file, "v"), 15);
+    EXPECT_EQ(CMediaProbe::DecodeErrors(file), "");
 }

@@ -327,24 +327,6 @@ void fillContext(ContextAmd64& out, const ucontext_t* uc) {
 #endif
 }
 
-std::uint64_t stackPointer(const ucontext_t* uc) {
-#if defined(__x86_64__)
-    return static_cast<std::uint64_t>(uc->uc_mcontext.gregs[REG_RSP]);
-#else
-    (void)uc;
-    return 0;
-#endif
-}
-
-std::uint64_t instructionPointer(const ucontext_t* uc) {
-#if defined(__x86_64__)
-    return static_cast<std::uint64_t>(uc->uc_mcontext.gregs[REG_RIP]);
-#else
-    (void)uc;
-    return 0;
-#endif
-}
-
 void fillSystemInfo(SystemInfo& info) {
     std::memset(&info, 0, sizeof info);
     info.processorArchitecture = kArchitectureAmd64;
@@ -449,7 +431,7 @@ bool CMinidumpWriter::write(int fd, int signal, const siginfo_t* info, const uco
     const std::uint32_t contextRva = out.append(&registers, sizeof registers);
 
     std::uint64_t stackStart = 0, stackSize = 0;
-    const std::uint64_t sp = stackPointer(context);
+    const std::uint64_t sp = registers.rsp;
     const Mapping* stack = mappingAt(sp);
     if (!stack) {
         // A stack overflow can leave the pointer in the gap below the
@@ -469,7 +451,7 @@ bool CMinidumpWriter::write(int fd, int signal, const siginfo_t* info, const uco
     const std::uint32_t stackRva = stackSize ? out.appendMemory(stackStart, stackSize) : out.position;
 
     // Bytes around the instruction pointer, when they are mapped.
-    const std::uint64_t ip = instructionPointer(context);
+    const std::uint64_t ip = registers.rip;
     std::uint64_t codeStart = ip >= 128 ? ip - 128 : 0, codeSize = 0;
     if (readable(codeStart, 256)) codeSize = 256;
     out.alignTo8();

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdlib>
+#include <optional>
 
 #include "basekit/logwrapper.h"
 #include "dlgupdate.h"
@@ -13,6 +15,24 @@
 #ifndef TOLVANE_UPDATE_URL_DEFAULT
 #define TOLVANE_UPDATE_URL_DEFAULT ""
 #endif
+
+namespace {
+
+// Measures one step of the check on the GUI thread.
+class CStepClock {
+public:
+    explicit CStepClock(double& longest) : m_longest(longest), m_start(std::chrono::steady_clock::now()) {}
+    ~CStepClock() {
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
+        if (ms > m_longest) m_longest = ms;
+    }
+
+private:
+    double& m_longest;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+}  // namespace
 
 std::string CUpdateController::updateUrl() {
     if (const char* value = std::getenv("TOLVANE_UPDATE_URL")) return value;
@@ -51,6 +71,7 @@ void CUpdateController::start(const std::string& url, const std::string& path) {
         UC_LOG_THIS(CLogWrapper::LOG_INFO, "update check off: no update address");
         return;
     }
+    CStepClock clock(m_dLongestStepMs);
     m_strPath = path;
     m_pDownload = std::make_unique<CUpdateFileDownload>();
     m_pDownload->start(url, path, m_nConnectTimeoutMs, m_nTotalTimeoutMs);
@@ -60,27 +81,34 @@ void CUpdateController::start(const std::string& url, const std::string& path) {
 void CUpdateController::onCheckTimer() {
     // A transfer still under way is looked at again shortly; the GUI thread
     // never waits for it.
-    if (m_pDownload && !m_pDownload->isFinished()) {
-        m_pTimer->start(POLL_MS);
-        return;
+    {
+        CStepClock clock(m_dLongestStepMs);
+        if (m_pDownload && !m_pDownload->isFinished()) {
+            m_pTimer->start(POLL_MS);
+            return;
+        }
     }
     check();
 }
 
 void CUpdateController::check() {
+    std::optional<CStepClock> clock(std::in_place, m_dLongestStepMs);
     const bool ready = m_pDownload && m_pDownload->state() == CUpdateFileDownload::STATE_READY;
     m_pDownload.reset();
     if (!ready) {
+        clock.reset();
         emit checked(false);
         return;
     }
     const std::optional<UpdateOffer> offer = CUpdateFile::read(m_strPath, CUpdateFile::languageSection(m_nLanguageIndex));
     if (!offer || !CUpdateFile::offersNewer(*offer, m_strVersionText)) {
+        clock.reset();
         emit checked(false);
         return;
     }
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "version " << offer->version << " is offered at " << offer->url);
-    // Reported before the (modal) dialog runs.
+    // Reported (and the step's time taken) before the modal dialog runs.
+    clock.reset();
     emit checked(true);
     if (m_presenter) m_presenter(*offer);
 }

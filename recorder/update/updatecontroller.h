@@ -55,6 +55,10 @@ public:
     void start();
     void start(const std::string& url, const std::string& path);
 
+    // The longest any of the check's own steps on the GUI thread took
+    // (starting the transfer, each look at it), in milliseconds.
+    double longestGuiStepMs() const { return m_dLongestStepMs; }
+
 signals:
     // The check is over: whether an offer was shown.
     void checked(bool offered);
@@ -72,4 +76,5 @@ private:
     std::function<void(const UpdateOffer&)> m_presenter;
     std::unique_ptr<CUpdateFileDownload> m_pDownload;
     QTimer* m_pTimer = nullptr;
+    double m_dLongestStepMs = 0;
 };

@@ -124,7 +124,7 @@ protected:
         bool finished = false;
         bool offered = false;
         qint64 longestStallMs = 0;
-        qint64 startMs = 0;
+        double longestStepMs = 0;
     };
     // One check as the bar runs it, with the GUI thread watched throughout.
     Run check(const std::string& url, const std::string& ownVersion, long totalTimeoutMs = 15000,
@@ -138,12 +138,10 @@ protected:
             run.finished = true;
             run.offered = offered;
         });
-        QElapsedTimer clock;
-        clock.start();
         controller.start(url, CUpdateController::cacheFilePath());
-        run.startMs = clock.elapsed();
         pumpUntil([&run] { return run.finished; }, 30s);
         run.longestStallMs = watch.longestMs();
+        run.longestStepMs = controller.longestGuiStepMs();
         return run;
     }
 
@@ -165,7 +163,8 @@ TEST_F(UpdateCheck, ANewerVersionIsOfferedFromTheCacheFolder) {
     EXPECT_EQ(CUpdateController::cacheFilePath(), m_folder.file("cache/orvix/Tolvane/tolvane.ini"));
     EXPECT_EQ(m_folder.read("cache/orvix/Tolvane/tolvane.ini"), versionFile("2.0.0.0", m_server.url("/setup.bin")));
     EXPECT_EQ(m_folder.read("config/orvix/Tolvane/tolvane.ini"), "[general]\nrecordpath=/srv/recordings\n");
-    EXPECT_LT(run.longestStallMs, kMaxGuiStallMs);
+    EXPECT_LT(run.longestStepMs, kMaxGuiStepMs);
+    EXPECT_LT(run.longestStallMs, kMaxTickGapMs);
 }
 
 TEST_F(UpdateCheck, EqualOlderAndAddresslessVersionsAreNotOffered) {
@@ -228,10 +227,11 @@ TEST_F(UpdateCheck, DeadNetworksShowNothingAndNeverHoldTheGuiThread) {
         EXPECT_TRUE(run.finished) << c.what;
         EXPECT_FALSE(run.offered) << c.what;
         EXPECT_FALSE(run.shown) << c.what;
-        EXPECT_LT(run.startMs, kMaxGuiStallMs) << c.what;
-        EXPECT_LT(run.longestStallMs, kMaxGuiStallMs) << c.what;
-        std::cout << c.what << ": check over after " << clock.elapsed() << " ms, longest GUI stall "
-                  << run.longestStallMs << " ms" << std::endl;
+        EXPECT_LT(run.longestStepMs, kMaxGuiStepMs) << c.what;
+        EXPECT_LT(run.longestStallMs, kMaxTickGapMs) << c.what;
+        std::cout << c.what << ": check over after " << clock.elapsed() << " ms, longest step of the check on the GUI thread "
+                  << run.longestStepMs << " ms, longest gap between event-loop ticks " << run.longestStallMs << " ms"
+                  << std::endl;
     }
     EXPECT_FALSE(m_folder.exists("cache/orvix/Tolvane/tolvane.ini"));
     EXPECT_GE(m_server.requests("/stall.ini"), 1);

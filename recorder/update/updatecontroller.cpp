@@ -72,10 +72,19 @@ void CUpdateController::start(const std::string& url, const std::string& path) {
         return;
     }
     CStepClock clock(m_dLongestStepMs);
+    m_strUrl = url;
+    downloadUpdateFile(path);
+    m_pTimer->start(CHECK_DELAY_MS);
+}
+
+void CUpdateController::downloadUpdateFile(const std::string& path) {
     m_strPath = path;
     m_pDownload = std::make_unique<CUpdateFileDownload>();
-    m_pDownload->start(url, path, m_nConnectTimeoutMs, m_nTotalTimeoutMs);
-    m_pTimer->start(CHECK_DELAY_MS);
+    m_pDownload->start(m_strUrl, path, m_nConnectTimeoutMs, m_nTotalTimeoutMs);
+}
+
+bool CUpdateController::updateFileReady() const {
+    return m_pDownload && m_pDownload->state() == CUpdateFileDownload::STATE_READY;
 }
 
 void CUpdateController::onCheckTimer() {
@@ -93,9 +102,7 @@ void CUpdateController::onCheckTimer() {
 
 void CUpdateController::check() {
     std::optional<CStepClock> clock(std::in_place, m_dLongestStepMs);
-    const bool ready = m_pDownload && m_pDownload->state() == CUpdateFileDownload::STATE_READY;
-    m_pDownload.reset();
-    if (!ready) {
+    if (!updateFileReady()) {
         clock.reset();
         emit checked(false);
         return;

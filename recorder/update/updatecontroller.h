@@ -55,6 +55,14 @@ public:
     void start();
     void start(const std::string& url, const std::string& path);
 
+    // Starts the version file's transfer from the start's address into path
+    // on the worker thread; returns at once.
+    void downloadUpdateFile(const std::string& path);
+    // Whether the version file came whole (false while it is on its way).
+    bool updateFileReady() const;
+    // The version file's path once it is ready, else empty.
+    std::string updateFilePath() const { return updateFileReady() ? m_strPath : std::string(); }
+
     // The longest any of the check's own steps on the GUI thread took
     // (starting the transfer, each look at it), in milliseconds.
     double longestGuiStepMs() const { return m_dLongestStepMs; }
@@ -70,6 +78,7 @@ private:
     QPointer<QWidget> m_pOwner;
     int m_nLanguageIndex;
     std::string m_strVersionText;
+    std::string m_strUrl;
     std::string m_strPath;
     long m_nConnectTimeoutMs = 5000;
     long m_nTotalTimeoutMs = 15000;

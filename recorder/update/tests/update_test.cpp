@@ -125,6 +125,7 @@ protected:
         bool offered = false;
         qint64 longestStallMs = 0;
         double longestStepMs = 0;
+        std::string updateFilePath;
     };
     // One check as the bar runs it, with the GUI thread watched throughout.
     Run check(const std::string& url, const std::string& ownVersion, long totalTimeoutMs = 15000,
@@ -142,6 +143,7 @@ protected:
         pumpUntil([&run] { return run.finished; }, 30s);
         run.longestStallMs = watch.longestMs();
         run.longestStepMs = controller.longestGuiStepMs();
+        run.updateFilePath = controller.updateFilePath();
         return run;
     }
 
@@ -161,6 +163,7 @@ TEST_F(UpdateCheck, ANewerVersionIsOfferedFromTheCacheFolder) {
     EXPECT_EQ(run.shown->add, "New hotkeys");
     EXPECT_EQ(run.shown->url, m_server.url("/setup.bin"));
     EXPECT_EQ(CUpdateController::cacheFilePath(), m_folder.file("cache/orvix/Tolvane/tolvane.ini"));
+    EXPECT_EQ(run.updateFilePath, CUpdateController::cacheFilePath());
     EXPECT_EQ(m_folder.read("cache/orvix/Tolvane/tolvane.ini"), versionFile("2.0.0.0", m_server.url("/setup.bin")));
     EXPECT_EQ(m_folder.read("config/orvix/Tolvane/tolvane.ini"), "[general]\nrecordpath=/srv/recordings\n");
     EXPECT_LT(run.longestStepMs, kMaxGuiStepMs);
@@ -227,6 +230,7 @@ TEST_F(UpdateCheck, DeadNetworksShowNothingAndNeverHoldTheGuiThread) {
         EXPECT_TRUE(run.finished) << c.what;
         EXPECT_FALSE(run.offered) << c.what;
         EXPECT_FALSE(run.shown) << c.what;
+        EXPECT_EQ(run.updateFilePath, "") << c.what;
         EXPECT_LT(run.longestStepMs, kMaxGuiStepMs) << c.what;
         EXPECT_LT(run.longestStallMs, kMaxTickGapMs) << c.what;
         std::cout << c.what << ": check over after " << clock.elapsed() << " ms, longest step of the check on the GUI thread "

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "commandline.h"
+#include "crashhandler.h"
+#include "crashreporttool.h"
 #include "languagechoice.h"
 #include "languagetable.h"
 #include "mainframe.h"
@@ -64,6 +66,11 @@ int runBar(QApplication& app, const CCommandLine& commandLine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all the crash handler: a crash from here on leaves a dump and
+    // starts the crash-report tool.
+    const std::string program = CCrashHandler::programPath();
+    CCrashReportTool::prepare(program);
+    CCrashHandler::install(program, CCrashReportTool::afterDump, nullptr);
     // The C library follows the user's locale for the Chinese and English texts.
     std::setlocale(LC_ALL, "");
     QApplication app(argc, argv);
@@ -72,5 +79,7 @@ int main(int argc, char** argv) {
     // boxes and the few standard controls look current in Fusion.
     if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE")) QApplication::setStyle("Fusion");
     QApplication::setQuitOnLastWindowClosed(false);
-    return runBar(app, CCommandLine::fromArguments(argc, argv));
+    const int code = runBar(app, CCommandLine::fromArguments(argc, argv));
+    CCrashHandler::uninstall();
+    return code;
 }

@@ -24,6 +24,7 @@
 #include "qtmessagepresenter.h"
 #include "regionindicator.h"
 #include "skinfonts.h"
+#include "updatecontroller.h"
 #include "x11hotkeys.h"
 
 // The dialogs come with the skinned controls; a build without them still
@@ -141,6 +142,10 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     connect(m_pHotkeys.get(), &CX11Hotkeys::hotkeyPressed, this, [this](int id) { m_pControl->onHotkey(id); });
     m_pSettings->attachHotkeys(m_pHotkeys.get(), m_pMessages.get());
     m_pSettings->registerSavedHotkeys();
+
+    // The version file comes on a worker thread; timer 251 looks at it.
+    m_pUpdate = std::make_unique<CUpdateController>(this, CLanguageTable::instance().languageIndex(), m_strVersionText);
+    m_pUpdate->start();
     return true;
 }
 

@@ -29,6 +29,7 @@ class CBarMenu;
 class CPellButton;
 class CQtMessagePresenter;
 class CSkinFonts;
+class CUpdateController;
 class CX11Hotkeys;
 class QSocketNotifier;
 class QSystemTrayIcon;
@@ -148,6 +149,7 @@ private:
     std::unique_ptr<CX11Hotkeys> m_pHotkeys;
     std::unique_ptr<QSocketNotifier> m_pQueueNotifier;
     std::unique_ptr<CBarHostLink> m_pHostLink;
+    std::unique_ptr<CUpdateController> m_pUpdate;
 
     CCaptureCanvas m_canvas;
 

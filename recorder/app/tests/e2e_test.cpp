@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopbackhttpserver.h"
 #include "e2efixture.h"
 
 using namespace e2e;
@@ -206,4 +207,88 @@ TEST_F(TolvaneE2E, SoundServerLostDuringRecordingStopsCleanly) {
     std::vector<std::string> files = recordings();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_GT(CMediaProbe::MetaDuration(files[0]), 1.0);
+}
+
+// The update server never answers: the bar still records with F9 while
+// the check waits (timer 251 fires meanwhile). Then a server offering a
+// newer version: the update dialog appears.
+TEST_F(TolvaneE2E, UpdateCheckNeverHoldsTheBarAndOffersANewerVersion) {
+    CLoopbackHttpServer server;
+    ASSERT_TRUE(server.start());
+    server.set("/stall.ini", {200, "", "", CLoopbackHttpServer::MODE_STALL});
+    const std::string title = CLanguageTable::instance().lookup("ID_TEXT_UPDATE_TITLE");
+    {
+        CProgram program;
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_TRUE(program.start({}, environmentWith("TOLVANE_UPDATE_URL=" + server.url("/stall.ini"))));
+        ASSERT_FALSE(waitWindow("Tolvane").empty());
+        std::this_thread::sleep_until(started + 2500ms);
+        EXPECT_EQ(server.requests("/stall.ini"), 1);
+        run("xdotool key F9");
+        for (int i = 0; i < 100 && recordings().empty(); ++i) std::this_thread::sleep_for(50ms);
+        std::this_thread::sleep_for(1500ms);
+        const WindowList before = windowsNamed(caption());
+        run("xdotool key F9");
+        EXPECT_TRUE(dismissPrompt(before, nullptr)) << "no finish prompt";
+        // All of it while the transfer was still waiting for its 15 s limit.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 12s);
+        EXPECT_EQ(recordings().size(), 1u);
+        EXPECT_TRUE(windowsNamed(title).empty());
+        endBar(program);
+    }
+    server.set("/tolvane.ini", {200,
+                                "[TOLVANE_US]\nversion=99.0.0.0\nurl=" + server.url("/dl/setup.bin") +
+                                    "\nrerolve=Starts faster\nupdate=Region frame fixes\nadd=New hotkey settings\n",
+                                "", {}});
+    CProgram program;
+    ASSERT_TRUE(program.start({}, environmentWith("TOLVANE_UPDATE_URL=" + server.url("/tolvane.ini"))));
+    const std::string dialog = waitWindow(title, 20s);
+    ASSERT_FALSE(dialog.empty()) << "no update dialog";
+    std::this_thread::sleep_for(300ms);
+    screenshot("update-offer");
+    answer(dialog, "Escape");
+    EXPECT_EQ(server.requests("/dl/setup.bin"), 0);
+    endBar(program);
+}
+
+// The running program crashes during a recording: one dump beside the
+// program that lldb reads, the crash-report tool started once, and the
+// recording up to the crash decodes.
+TEST_F(TolvaneE2E, CrashDuringARecordingLeavesADumpAndAPlayableFile) {
+    const std::string folder = m_folder + "/program";
+    fs::create_directories(folder);
+    fs::copy_file(TOLVANE_PROGRAM, folder + "/tolvane");
+    fs::copy_file(TOLVANE_LANGUAGE_XML, folder + "/language.xml");
+    const std::string log = m_folder + "/tellmark.log";
+    std::ofstream(folder + "/Tellmark.app") << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << log << "'\n";
+    fs::permissions(folder + "/Tellmark.app", fs::perms::owner_all);
+
+    CProgram program;
+    ASSERT_TRUE(program.start({"/rec", "1"}, environment(), (folder + "/tolvane").c_str()));
+    for (int i = 0; i < 150 && recordings().empty(); ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(recordings().size(), 1u);
+    std::this_thread::sleep_for(3000ms);
+    program.signal(SIGSEGV);
+    EXPECT_EQ(program.wait(20s), 128 + SIGSEGV);
+
+    std::vector<std::string> dumps;
+    for (const auto& entry : fs::directory_iterator(folder + "/tolvane.dmp")) dumps.push_back(entry.path().string());
+    ASSERT_EQ(dumps.size(), 1u);
+    for (int i = 0; i < 100 && !fs::exists(log); ++i) std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(300ms);
+    std::ifstream calls(log);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(calls, line);) lines.push_back(line);
+    EXPECT_EQ(lines, std::vector<std::string>{"/with_send"});
+
+    const std::string report = run("lldb --no-lldbinit --batch -o 'target create -c " + dumps[0] + " " + folder +
+                                   "/tolvane' -o 'thread backtrace' -o 'image list'");
+    EXPECT_NE(report.find("stop reason = signal SIGSEGV"), std::string::npos) << report;
+    EXPECT_NE(report.find(folder + "/tolvane"), std::string::npos) << report;
+    EXPECT_NE(report.find("libQt6Widgets"), std::string::npos) << report;
+    EXPECT_NE(report.find("librecengine"), std::string::npos) << report;
+
+    const std::string file = recordings().at(0);
+    EXPECT_GT(CMediaProbe::CountPackets(file, "v"), 15);
+    EXPECT_EQ(CMediaProbe::DecodeErrors(file), "");
 }

@@ -231,7 +231,17 @@ protected:
                 "LC_ALL=en_US.UTF-8",
                 "LC_MESSAGES=en_US.UTF-8",
                 "TOLVANE_LOG_FILE=" + m_folder + "/tolvane.log",
+                // No update check unless a test points it at its own server.
+                "TOLVANE_UPDATE_URL=",
                 "QT_QPA_PLATFORM=xcb"};
+    }
+    // The environment with one NAME=value replaced.
+    std::vector<std::string> environmentWith(const std::string& entry) const {
+        std::vector<std::string> env = environment();
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        for (std::string& e : env)
+            if (e.compare(0, name.size(), name) == 0) e = entry;
+        return env;
     }
     static std::string caption() { return CLanguageTable::instance().lookup("ID_TEXT_TIPS"); }
     // Visible windows of that name, oldest first.

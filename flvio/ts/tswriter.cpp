@@ -112,6 +112,8 @@ int CTsWriter::WriteAVCVideo(std::int64_t timeStamp, const unsigned char* data, 
     // Audio gathered before the first picture: a picture close to it starts the time line.
     if (!m_bPlainTimestamps && m_bWaitFirstKey && m_dwAudioLen > 0 &&
         timeStamp <= m_nFirstTimeStamp + kFirstKeyWindow) {
+        // The audio already gathered keeps its place on the moved time line.
+        m_nAudioFirstTimeStamp -= timeStamp - m_nFirstTimeStamp;
         m_nFirstTimeStamp = timeStamp;
     }
     if (keyFrame && m_bWaitFirstKey) {

@@ -1,6 +1,5 @@
 #include "flvdumper.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include "flvio/flvreader.h"
 #include "flvio/flviotag.h"
 #include "flvtaginfo.h"
+#include "stopsignals.h"
 
 namespace {
 
@@ -23,34 +23,6 @@ std::uint64_t FileSize(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
-
-// Waits up to ms for SIGINT or SIGTERM (blocked by the caller); true when one came.
-bool WaitForStop(const sigset_t& stopSignals, unsigned ms) {
-    timespec wait{};
-    wait.tv_sec = ms / 1000;
-    wait.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    return ::sigtimedwait(&stopSignals, nullptr, &wait) > 0;
-}
-
-// Blocks SIGINT and SIGTERM for its lifetime, so that they wait for
-// sigtimedwait instead of ending the process.
-class CStopSignals {
-public:
-    CStopSignals() {
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
-    }
-    ~CStopSignals() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-    CStopSignals(const CStopSignals&) = delete;
-    CStopSignals& operator=(const CStopSignals&) = delete;
-    const sigset_t& Get() const { return m_set; }
-
-private:
-    sigset_t m_set;
-    sigset_t m_old;
-};
 
 }  // namespace
 
@@ -119,7 +91,7 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
     // The reader takes a growing file only once it holds 16 KiB.
     CFlvioHeader header;
     while (reader.ReadHeader(header) != 0) {
-        if (WaitForStop(stop.Get(), pollMs)) return DUMP_OK;
+        if (stop.WaitForStop(pollMs)) return DUMP_OK;
     }
     std::string damage = CFlvDamageProbe(path, FileSize(path)).CheckHeader();
     if (!damage.empty()) return Damaged(0, damage);
@@ -148,6 +120,6 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
             damage = CFlvDamageProbe(path, size).CheckGrowingTagHeader(offset, size);
             if (!damage.empty()) return Damaged(offset, damage);
         }
-        if (WaitForStop(stop.Get(), pollMs)) return DUMP_OK;
+        if (stop.WaitForStop(pollMs)) return DUMP_OK;
     }
 }

@@ -21,8 +21,6 @@
 #include "basekit/ucfile.h"
 #include "flvio/ts/tstag.h"
 
-using CTsTagList = std::list<CTsTagPtr>;
-
 class CTSReader {
 public:
     enum {

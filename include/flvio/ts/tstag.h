@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 
 #include "basekit/referencecontrol.h"
 
@@ -68,3 +69,4 @@ private:
     CTsTag* m_p = nullptr;
 };
 
+using CTsTagList = std::list<CTsTagPtr>;

@@ -431,7 +431,12 @@ int CTsWriter::AddNewSeg(const std::string& path) {
     int rv = FlushGatheredAudio();
     m_dwAudioLen = 0;
     if (m_file) {
-        m_file->Close();
+        // The file object may hold written bytes until it closes: a failure
+        // there is a failed write too.
+        if (m_file->Close() != 0 && rv == 0) {
+            UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CTsWriter close failed, error=" << m_file->GetLastError());
+            rv = UC_ERR_BAD_DATA;
+        }
         m_file.Reset();
     }
     m_dwLastBoundary = 0;

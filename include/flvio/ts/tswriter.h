@@ -77,7 +77,8 @@ public:
 
     // Writes the gathered audio, closes the file and opens `path` as the next
     // segment (an empty path leaves no file open). Counters and time bases
-    // carry on.
+    // carry on. 10001 when the gathered audio or the bytes the file object
+    // still held could not be written.
     int AddNewSeg(const std::string& path);
     // The previous boundary and the file's current length (the new boundary).
     // 10001 without a file.

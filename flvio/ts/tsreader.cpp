@@ -171,6 +171,7 @@ int CTSReader::Init(const std::string& path, int bMemFile, int bFinished, unsign
     m_bCacheEof = false;
     m_nContinuityErrors = 0;
     m_nPackets = 0;
+    m_bSyncLost = 0;
     m_bFinished = bMemFile ? 1 : bFinished;
     m_bHeaderRead = 0;
     rv = ReadHeader();
@@ -312,24 +313,32 @@ int CTSReader::Resync() {
 }
 
 int CTSReader::ReadPacket() {
+    if (m_bSyncLost) return TS_READ_END;
     const std::size_t size = static_cast<std::size_t>(m_nPacketSize);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const std::size_t have = Available(size);
+        // The last packet of a finished file may lack the bytes that follow
+        // the 188 (192-byte packets carry them in front of the next one).
+        if (have >= 188 && At()[0] == 0x47 && (have >= size || m_bFinished)) {
+            std::memcpy(m_packet.data(), At(), 188);
+            m_nSavedPos += static_cast<std::int64_t>(std::min(have, size));
+            ++m_nPackets;
+            return 0;
+        }
         if (have < size) {
-            if (!m_bFinished || have == 0) return m_bFinished ? TS_READ_END : TS_READ_AGAIN;
-            if (At()[0] == 0x47 || have < 188) {
+            if (!m_bFinished) return TS_READ_AGAIN;
+            if (have == 0) return TS_READ_END;
+            if (have < 188) {
                 // A short last packet: its bytes are counted once, then the end.
                 m_nSavedPos += static_cast<std::int64_t>(have);
                 return static_cast<int>(have);
             }
-        } else if (At()[0] == 0x47) {
-            std::memcpy(m_packet.data(), At(), 188);
-            m_nSavedPos += static_cast<std::int64_t>(size);
-            ++m_nPackets;
-            return 0;
         }
         const int rv = Resync();
-        if (rv != 0) return rv;
+        if (rv != 0) {
+            if (rv == TS_READ_END) m_bSyncLost = 1;
+            return rv;
+        }
     }
     return TS_READ_AGAIN;
 }

@@ -110,6 +110,7 @@ private:
     int m_bHeaderRead = 0;
     int m_nPacketSize = 188;
     int m_bAutoGuess = 0;
+    int m_bSyncLost = 0;  // no sync byte within the resync limit: the reading is over
 
     std::vector<std::unique_ptr<Filter>> m_filters;  // 8192, by PID
     struct Program {

@@ -100,6 +100,9 @@ std::vector<std::string> MediaArgs(const std::string& name) {
         return Join({kVideoSource, kAudioSource, t3, kVideoCodec, kAudioCodec,
                      {"-flvflags", "add_keyframe_index"}});
     }
+    if (name == "av12.flv") {
+        return Join({kVideoSource, kAudioSource, {"-t", "12"}, kVideoCodec, {"-g", "30"}, kAudioCodec});
+    }
     if (name == "gop15.flv") return Join({kVideoSource, kAudioSource, t3, kVideoCodec, {"-g", "15"}, kAudioCodec});
     if (name == "cropped.flv") {
         return Join({{"-f", "lavfi", "-i", "testsrc=size=330x250:rate=15"}, t1, kVideoCodec,

@@ -116,6 +116,7 @@ struct CTSReader::Filter {
     std::unique_ptr<SectionFilter> section;
     std::unique_ptr<PesContext> pes;
     int nLastCc = -1;
+    std::array<unsigned char, 188> lastPacket{};
 };
 
 CTSReader::CTSReader() : m_filters(kPidCount) {}
@@ -372,18 +373,19 @@ void CTSReader::HandlePacket(const unsigned char* p) {
         OpenPesContext(pid, -1);
         filter = m_filters[static_cast<std::size_t>(pid)].get();
     }
-    // Only packets with payload advance the counter; a repeated counter is a
-    // duplicate packet and carries nothing new.
+    // Only packets with payload advance the counter; a packet sent twice
+    // (same counter, same bytes) carries nothing new.
     bool continuityOk = true;
     if (afc & 0x01) {
         if (filter->nLastCc >= 0) {
-            if (cc == filter->nLastCc) return;
+            if (cc == filter->nLastCc && std::memcmp(filter->lastPacket.data(), p, 188) == 0) return;
             if (cc != ((filter->nLastCc + 1) & 0x0F)) {
                 continuityOk = false;
                 ++m_nContinuityErrors;
             }
         }
         filter->nLastCc = cc;
+        std::memcpy(filter->lastPacket.data(), p, 188);
     }
     int offset = 4;
     if (afc == 0 || afc == 2) return;

@@ -1,57 +1,35 @@
 #include "flvtotsconverter.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "basekit/datapackage.h"
-#include "flvdamageprobe.h"
+#include "flvinput.h"
 #include "flvio/aacutil.h"
 #include "flvio/flviotag.h"
-#include "flvio/flvreader.h"
 #include "flvio/ts/tsvideoflv.h"
 #include "flvio/ts/tswriter.h"
 #include "hlssegmenter.h"
 
 namespace {
 
-constexpr int kEndOfData = 10015;
-constexpr std::uint64_t kFirstTagOffset = 13;
 constexpr std::size_t kMaxReadAhead = 256;
 constexpr std::int64_t kTicksPerMs = 90;
 constexpr int kAacObjectLc = 2;
 constexpr int kAacObjectSbr = 5;
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 }  // namespace
 
-void CFlvToTsConverter::TagRelease::operator()(CFlvioTag* tag) const { tag->ReleaseReference(); }
-
-CFlvToTsConverter::CFlvToTsConverter() = default;
+CFlvToTsConverter::CFlvToTsConverter() : m_pInput(std::make_unique<CFlvInput>()) {}
 
 CFlvToTsConverter::~CFlvToTsConverter() = default;
 
-CFlvToTsConverter::TagPtr CFlvToTsConverter::NextTag() {
-    if (m_bDamaged) return nullptr;
-    CFlvioTag* tag = nullptr;
-    const int rv = m_pReader->GetNextTag(tag);
-    if (rv == 0 && tag) {
-        TagPtr held(tag);
-        m_nOffset += tag->GetEncodeLen();
-        return held;
-    }
-    if (rv != kEndOfData) {
-        m_bDamaged = true;
-        m_strError = "damaged file at offset " + std::to_string(m_nOffset) + ": " +
-                     CFlvDamageProbe(m_strIn, m_nInSize).CheckTag(m_nOffset, rv ? rv : kEndOfData);
-    }
-    return nullptr;
+int CFlvToTsConverter::CutBefore(std::uint32_t ms) {
+    const std::string next = m_pSegmenter->CutBefore(ms);
+    if (next.empty()) return 0;
+    const int rv = m_pWriter->AddNewSeg(next);
+    if (rv != 0) m_strError = "cannot create " + next + ": " + std::strerror(rv);
+    return rv;
 }
 
 int CFlvToTsConverter::WriteVideo(const std::string& body, std::uint32_t ms) {
@@ -76,14 +54,8 @@ int CFlvToTsConverter::WriteVideo(const std::string& body, std::uint32_t ms) {
         return 0;  // no configuration yet, or a malformed frame: the converter logged it
     }
     if (key && m_pSegmenter) {
-        const std::string next = m_pSegmenter->CutBefore(ms);
-        if (!next.empty()) {
-            const int rv = m_pWriter->AddNewSeg(next);
-            if (rv != 0) {
-                m_strError = "cannot create " + next + ": " + std::strerror(rv);
-                return rv;
-            }
-        }
+        const int rv = CutBefore(ms);
+        if (rv != 0) return rv;
     }
     const int rv = m_pWriter->WriteAVCVideo(static_cast<std::int64_t>(ms) * kTicksPerMs, out, outLen, key);
     if (rv != 0) return rv;
@@ -122,14 +94,8 @@ int CFlvToTsConverter::WriteAudio(const std::string& body, std::uint32_t ms) {
         return 0;
     }
     if (!m_bHaveVideo && m_pSegmenter) {
-        const std::string next = m_pSegmenter->CutBefore(ms);
-        if (!next.empty()) {
-            const int rv = m_pWriter->AddNewSeg(next);
-            if (rv != 0) {
-                m_strError = "cannot create " + next + ": " + std::strerror(rv);
-                return rv;
-            }
-        }
+        const int rv = CutBefore(ms);
+        if (rv != 0) return rv;
     }
     const int rv = m_pWriter->WriteAudio(static_cast<std::int64_t>(ms) * kTicksPerMs, frame, frameLen, 0);
     if (rv != 0) return rv;
@@ -147,45 +113,25 @@ int CFlvToTsConverter::WriteTag(const CFlvioTag& tag) {
     return 0;
 }
 
-void CFlvToTsConverter::ShowProgress() {
-    if (!m_bShowProgress || m_nInSize == 0) return;
-    const unsigned percent = static_cast<unsigned>(m_nOffset * 100 / m_nInSize);
-    if (percent == m_nLastPercent) return;
-    m_nLastPercent = percent;
-    std::fprintf(stderr, "\rflvtool: %s %3u%%", m_pSegmenter ? "hls" : "to-ts", percent > 100 ? 100 : percent);
-    std::fflush(stderr);
-}
-
 int CFlvToTsConverter::Convert(const std::string& in, const std::string& out) {
-    m_strIn = in;
-    if (!m_pSegmenter && SameFile(in, out)) {
+    if (!m_pSegmenter && CFlvInput::SameFile(in, out)) {
         m_strError = "IN and OUT are the same file";
         return CONVERT_SAME_FILE;
     }
-    m_strError = CFlvDamageProbe::CheckInput(in, m_nInSize);
-    if (!m_strError.empty()) return CONVERT_FAILED;
-    m_pReader = std::make_unique<CFlvReader>();
-    int rv = m_pReader->Init(in, 1, 0, 1);
-    if (rv != 0) {
-        m_strError = "cannot open " + in + ": " + std::strerror(rv);
-        return CONVERT_FAILED;
-    }
+    m_pInput->SetShowProgress(m_bShowProgress);
     CFlvioHeader header;
-    rv = m_pReader->ReadHeader(header);
-    std::string damage = CFlvDamageProbe(in, m_nInSize).CheckHeader();
-    if (damage.empty() && rv != 0) damage = "the header cannot be read (result " + std::to_string(rv) + ")";
-    if (!damage.empty()) {
-        m_strError = "damaged file at offset 0: " + damage;
-        return CONVERT_DAMAGED;
+    int rv = m_pInput->Open(in, header);
+    if (rv != CFlvInput::OPEN_OK) {
+        m_strError = m_pInput->GetError();
+        return rv == CFlvInput::OPEN_DAMAGED ? CONVERT_DAMAGED : CONVERT_FAILED;
     }
-    m_nOffset = kFirstTagOffset;
 
     // The writer declares its streams up front: look for the first audio and
     // video tags.
     bool sawVideo = false;
     int audioFormat = -1;
     while (m_readAhead.size() < kMaxReadAhead && (!sawVideo || audioFormat < 0)) {
-        TagPtr tag = NextTag();
+        CFlvInput::TagPtr tag = m_pInput->NextTag();
         if (!tag) break;
         if (tag->GetData() && tag->GetData()->GetPackageLength() > 0) {
             std::uint8_t first = 0;
@@ -207,22 +153,22 @@ int CFlvToTsConverter::Convert(const std::string& in, const std::string& out) {
         return CONVERT_FAILED;
     }
     rv = 0;
-    for (TagPtr& tag : m_readAhead) {
+    for (CFlvInput::TagPtr& tag : m_readAhead) {
         if (rv == 0) rv = WriteTag(*tag);
     }
     m_readAhead.clear();
     while (rv == 0) {
-        TagPtr tag = NextTag();
+        CFlvInput::TagPtr tag = m_pInput->NextTag();
         if (!tag) break;
         rv = WriteTag(*tag);
-        ShowProgress();
+        m_pInput->ShowProgress(m_pSegmenter ? "hls" : "to-ts");
     }
-    if (m_bShowProgress && m_nLastPercent <= 100) std::fputc('\n', stderr);
+    m_pInput->EndProgress();
     // Closing writes the audio still gathered; its result counts too.
     const int closed = m_pWriter->AddNewSeg(std::string());
     if (rv == 0) rv = closed;
     if (rv != 0) {
-        if (m_strError.empty() || m_bDamaged) m_strError = "cannot write the transport stream (result " + std::to_string(rv) + ")";
+        if (m_strError.empty()) m_strError = "cannot write the transport stream (result " + std::to_string(rv) + ")";
         return CONVERT_FAILED;
     }
     if (m_pSegmenter) {
@@ -232,5 +178,9 @@ int CFlvToTsConverter::Convert(const std::string& in, const std::string& out) {
             return CONVERT_FAILED;
         }
     }
-    return m_bDamaged ? CONVERT_DAMAGED : CONVERT_OK;
+    if (m_pInput->IsDamaged()) {
+        m_strError = m_pInput->GetError();
+        return CONVERT_DAMAGED;
+    }
+    return CONVERT_OK;
 }

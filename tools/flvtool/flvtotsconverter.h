@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-class CFlvReader;
-class CFlvioTag;
+#include "flvinput.h"
+
 class CFlv2TsH264;
 class CTsWriter;
 class CHlsSegmenter;
@@ -42,30 +42,20 @@ public:
     std::uint64_t GetReorderedFrames() const { return m_nReordered; }
 
 private:
-    struct TagRelease {
-        void operator()(CFlvioTag* tag) const;
-    };
-    using TagPtr = std::unique_ptr<CFlvioTag, TagRelease>;
-
-    TagPtr NextTag();
     int WriteTag(const CFlvioTag& tag);
+    // Starts the next segment when the segmenter cuts before `ms`.
+    int CutBefore(std::uint32_t ms);
     int WriteVideo(const std::string& body, std::uint32_t ms);
     int WriteAudio(const std::string& body, std::uint32_t ms);
-    void ShowProgress();
 
-    std::unique_ptr<CFlvReader> m_pReader;
+    std::unique_ptr<CFlvInput> m_pInput;
     std::unique_ptr<CFlv2TsH264> m_pVideo;
     std::unique_ptr<CTsWriter> m_pWriter;
     CHlsSegmenter* m_pSegmenter = nullptr;
-    std::vector<TagPtr> m_readAhead;
-    std::string m_strIn;
+    std::vector<CFlvInput::TagPtr> m_readAhead;
     std::string m_strError;
-    bool m_bDamaged = false;
     bool m_bShowProgress = false;
     bool m_bHaveVideo = false;
-    std::uint64_t m_nInSize = 0;
-    std::uint64_t m_nOffset = 0;
-    unsigned m_nLastPercent = 101;
     std::string m_strAacConfig;
     std::string m_strFrame;
     std::uint64_t m_nVideoFrames = 0;

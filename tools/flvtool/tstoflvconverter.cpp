@@ -8,6 +8,7 @@
 #include "aacconfig.h"
 #include "avcsps.h"
 #include "basekit/datapackage.h"
+#include "flvinput.h"
 #include "flvio/aacutil.h"
 #include "flvio/flviotag.h"
 #include "flvio/flvwriter.h"
@@ -25,12 +26,6 @@ constexpr std::int64_t kWrap33 = std::int64_t{1} << 33;
 constexpr unsigned kAacFrameSamples = 1024;
 constexpr std::size_t kAdtsHeader = 7;
 constexpr std::size_t kAdtsCrc = 2;
-
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 std::uint64_t FileSize(const std::string& path) {
     struct stat st {};
@@ -273,7 +268,7 @@ int CTsToFlvConverter::Finish() {
 
 int CTsToFlvConverter::Convert(const std::string& in, const std::string& out, bool follow, unsigned pollMs) {
     m_strOut = out;
-    if (SameFile(in, out)) {
+    if (CFlvInput::SameFile(in, out)) {
         m_strError = "IN and OUT are the same file";
         return CONVERT_SAME_FILE;
     }

@@ -1,6 +1,7 @@
 #include "flvio/ts/ts2flvh264.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "basekit/datapackage.h"
@@ -38,7 +39,12 @@ CDataPackage* CTs2FlvH264::MakeConfigRecord() const {
 int CTs2FlvH264::Transfer(TsTagType type, CDataPackage& unit, AVCPackageType& outType,
                           CDataPackage*& out) {
     out = nullptr;
-    const std::string bytes = unit.FlattenPackage();
+    // Read in place when the unit is one block (as the reader makes them).
+    std::string flat;
+    if (unit.GetNext()) flat = unit.FlattenPackage();
+    const std::string_view bytes = unit.GetNext() ? std::string_view(flat)
+                                                  : std::string_view(reinterpret_cast<const char*>(unit.GetReadPtr()),
+                                                                     unit.GetPackageLength());
     if (bytes.empty()) {
         UC_ASSERT_TEXT("dwLen > 0");
         return UC_ERR_BAD_ARGUMENT;
@@ -95,7 +101,7 @@ int CTs2FlvH264::Transfer(TsTagType type, CDataPackage& unit, AVCPackageType& ou
                                                           << static_cast<int>(type) << ",len=" << bytes.size());
                 return UC_ERR_NOT_SUPPORTED;
             }
-            (type == TS_TAG_SPS ? m_strSPS : m_strPPS) = bytes;
+            (type == TS_TAG_SPS ? m_strSPS : m_strPPS).assign(bytes);
             if (!m_strSPS.empty() && !m_strPPS.empty()) {
                 out = MakeConfigRecord();
                 outType = AVC_PACKAGE_CONFIG;

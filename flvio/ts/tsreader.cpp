@@ -680,9 +680,12 @@ void CTSReader::OutputVideo(PesContext& pes) {
     // Units of one type in a row form one tag, kept apart by start codes.
     struct Run {
         int type;
-        std::string bytes;
+        std::size_t bytes;
+        std::size_t firstUnit;
     };
     std::vector<Run> runs;
+    std::vector<std::pair<std::size_t, std::size_t>>& units = m_units;
+    units.clear();
     while (pos < n) {
         const std::size_t next = FindStartCode(buf, pos, n);
         std::size_t end = next;
@@ -694,20 +697,23 @@ void CTSReader::OutputVideo(PesContext& pes) {
         } else {
             const int type = buf[pos] & 0x1F;
             if (!runs.empty() && runs.back().type == type) {
-                static const char kStartCode[4] = {0, 0, 0, 1};
-                runs.back().bytes.append(kStartCode, 4);
+                runs.back().bytes += 4 + (end - pos);
             } else {
-                runs.push_back(Run{type, {}});
+                runs.push_back(Run{type, end - pos, units.size()});
             }
-            runs.back().bytes.append(reinterpret_cast<const char*>(buf + pos), end - pos);
+            units.emplace_back(pos, end);
         }
         if (next >= n) break;
         pos = next + 3;
     }
-    for (Run& run : runs) {
-        auto* data = new CDataPackage(run.bytes.size(), run.bytes.data(), CDataPackage::FLAG_NONE,
-                                      run.bytes.size());
-        CTsTag* tag = new CTsTag(run.type, pes.nPts, pes.nDts, data);
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const std::size_t lastUnit = r + 1 < runs.size() ? runs[r + 1].firstUnit : units.size();
+        auto* data = new CDataPackage(runs[r].bytes);
+        for (std::size_t u = runs[r].firstUnit; u < lastUnit; ++u) {
+            if (u > runs[r].firstUnit) data->Write("\x00\x00\x00\x01", 4);
+            data->Write(buf + units[u].first, units[u].second - units[u].first);
+        }
+        CTsTag* tag = new CTsTag(runs[r].type, pes.nPts, pes.nDts, data);
         tag->AddReference();
         m_pOut->emplace_back(tag);
     }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "aacconfig.h"
 #include "avcsps.h"
@@ -58,6 +60,14 @@ std::int64_t EarliestTime(const CTsTagList& tags) {
         if (t >= 0 && (earliest < 0 || t < earliest)) earliest = t;
     }
     return earliest;
+}
+
+// The package's bytes in one piece: in place for a single block, else
+// flattened into `flat`.
+std::pair<const unsigned char*, std::size_t> Contiguous(const CDataPackage& package, std::string& flat) {
+    if (!package.GetNext()) return {package.GetReadPtr(), package.GetPackageLength()};
+    flat = package.FlattenPackage();
+    return {reinterpret_cast<const unsigned char*>(flat.data()), flat.size()};
 }
 
 }  // namespace
@@ -122,16 +132,20 @@ int CTsToFlvConverter::WriteVideo(const CTsTag& tag) {
     AVCPackageType outType = AVC_PACKAGE_INTER;
     CDataPackage* out = nullptr;
     if (m_pVideo->Transfer(static_cast<TsTagType>(type), *tag.GetData(), outType, out) != 0 || !out) return 0;
-    std::string payload = out->FlattenPackage();
-    out->DestroyPackage();
+    // The converter's package goes behind the 5 FLV bytes as it is.
+    struct ChainRelease {
+        void operator()(CDataPackage* p) const { p->DestroyPackage(); }
+    };
+    std::unique_ptr<CDataPackage, ChainRelease> unit(out);
     const std::int64_t dts = TagTime(tag);
     unsigned char head[5] = {0, 0, 0, 0, 0};
     if (outType == AVC_PACKAGE_CONFIG) {
         // A record goes out once per change (the stream repeats its parameter sets).
-        if (payload == m_strConfigRecord) return 0;
-        m_strConfigRecord = payload;
+        const std::string record = out->FlattenPackage();
+        if (record == m_strConfigRecord) return 0;
+        m_strConfigRecord = record;
         CAvcSps sps;
-        if (sps.ParseDecoderConfig(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size())) {
+        if (sps.ParseDecoderConfig(reinterpret_cast<const std::uint8_t*>(record.data()), record.size())) {
             m_nWidth = sps.GetWidth();
             m_nHeight = sps.GetHeight();
         }
@@ -149,16 +163,18 @@ int CTsToFlvConverter::WriteVideo(const CTsTag& tag) {
         head[4] = static_cast<unsigned char>(cts & 0xFF);
         ++m_nVideoFrames;
     }
+    std::unique_ptr<CDataPackage, ChainRelease> body(new CDataPackage(sizeof head, head, CDataPackage::FLAG_NONE,
+                                                                     sizeof head));
+    body->Append(unit.release());
     const std::uint32_t ms = outType == AVC_PACKAGE_CONFIG && m_nBase < 0 && dts < 0 ? 0 : ToMs(dts);
-    CDataPackage body(sizeof head + payload.size());
-    body.Write(head, sizeof head);
-    body.Write(payload.data(), payload.size());
-    return m_pWriter->WriteVideo(ms, body, 0, nullptr);
+    return m_pWriter->WriteVideo(ms, *body, 0, nullptr);
 }
 
 int CTsToFlvConverter::WriteAac(const CTsTag& tag) {
-    const std::string pes = tag.GetData()->FlattenPackage();
-    const auto* p = reinterpret_cast<const unsigned char*>(pes.data());
+    std::string flat;
+    const std::pair<const unsigned char*, std::size_t> bytes = Contiguous(*tag.GetData(), flat);
+    const unsigned char* p = bytes.first;
+    const std::string_view pes(reinterpret_cast<const char*>(p), bytes.second);
     std::size_t pos = 0;
     unsigned index = 0;
     while (pos + kAdtsHeader <= pes.size()) {

@@ -16,6 +16,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "basekit/ucfile.h"
@@ -126,6 +127,7 @@ private:
     int m_bPesDone = 0;
     CTsTagList* m_pOut = nullptr;
     std::array<unsigned char, 204> m_packet{};
+    std::vector<std::pair<std::size_t, std::size_t>> m_units;  // NAL units of the PES being split
     std::uint64_t m_nContinuityErrors = 0;
     std::uint64_t m_nPackets = 0;
 };

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "flvdamageprobe.h"
+#include "flvinput.h"
 #include "flvio/flvreader.h"
 #include "flvio/flviotag.h"
 #include "flvtaginfo.h"
@@ -18,11 +19,6 @@ namespace {
 constexpr int kEndOfData = 10015;
 constexpr std::uint64_t kFirstTagOffset = 13;
 constexpr std::uint64_t kSmallestTag = 15;
-
-std::uint64_t FileSize(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-}
 
 }  // namespace
 
@@ -93,7 +89,7 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
     while (reader.ReadHeader(header) != 0) {
         if (stop.WaitForStop(pollMs)) return DUMP_OK;
     }
-    std::string damage = CFlvDamageProbe(path, FileSize(path)).CheckHeader();
+    std::string damage = CFlvDamageProbe(path, CFlvInput::FileSize(path)).CheckHeader();
     if (!damage.empty()) return Damaged(0, damage);
     PrintHeader(header);
     std::fflush(m_pOut);
@@ -101,7 +97,7 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
     std::uint64_t offset = kFirstTagOffset;
     std::uint64_t triedSize = 0;  // file size at the last read that found no whole tag
     for (;;) {
-        size = FileSize(path);
+        size = CFlvInput::FileSize(path);
         // Ask the reader only when a whole tag may be there that was not before:
         // each fruitless read costs a reopen and a log line.
         if (size >= offset + kSmallestTag && size != triedSize) {

@@ -27,6 +27,11 @@ bool CFlvInput::SameFile(const std::string& a, const std::string& b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+std::uint64_t CFlvInput::FileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
 int CFlvInput::Open(const std::string& path, CFlvioHeader& header) {
     m_strPath = path;
     m_strError = CFlvDamageProbe::CheckInput(path, m_nSize);

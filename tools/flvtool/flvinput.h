@@ -43,6 +43,8 @@ public:
 
     // True when both paths name one existing file.
     static bool SameFile(const std::string& a, const std::string& b);
+    // The file's size now, 0 when it cannot be read.
+    static std::uint64_t FileSize(const std::string& path);
 
 private:
     std::unique_ptr<CFlvReader> m_pReader;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "basekit/datapackage.h"
+#include "flvinput.h"
 #include "flvio/ts/tsreader.h"
 #include "flvio/ts/tswriter.h"
 #include "jsonwriter.h"
@@ -107,8 +108,7 @@ int CTsInspector::Read(const std::string& path, bool follow, bool printTags, uns
             }
             continue;
         }
-        struct stat now {};
-        const std::uint64_t size = ::stat(path.c_str(), &now) == 0 ? static_cast<std::uint64_t>(now.st_size) : 0;
+        const std::uint64_t size = CFlvInput::FileSize(path);
         if (rv == CTSReader::TS_READ_END && static_cast<std::uint64_t>(reader.GetPosition()) < size) {
             m_strError = "damaged file at offset " + std::to_string(reader.GetPosition()) +
                          ": no sync byte in the next 65536 bytes";

@@ -29,11 +29,6 @@ constexpr unsigned kAacFrameSamples = 1024;
 constexpr std::size_t kAdtsHeader = 7;
 constexpr std::size_t kAdtsCrc = 2;
 
-std::uint64_t FileSize(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-}
-
 // FLV's first audio byte for an MP3 frame header: rate, size and channels.
 unsigned char Mp3SoundByte(const unsigned char* h, std::size_t len) {
     FlvSoundRate rate = FLV_RATE_44KHZ;
@@ -293,7 +288,7 @@ int CTsToFlvConverter::Convert(const std::string& in, const std::string& out, bo
         m_strError = "cannot open " + in + ": " + std::strerror(errno);
         return CONVERT_FAILED;
     }
-    m_nInSize = FileSize(in);
+    m_nInSize = CFlvInput::FileSize(in);
     std::unique_ptr<CStopSignals> stop;
     if (follow) stop = std::make_unique<CStopSignals>();
     m_pReader = std::make_unique<CTSReader>();
@@ -350,7 +345,7 @@ int CTsToFlvConverter::Convert(const std::string& in, const std::string& out, bo
             continue;
         }
         // The end, or lost sync.
-        const std::uint64_t size = FileSize(in);
+        const std::uint64_t size = CFlvInput::FileSize(in);
         if (rv == CTSReader::TS_READ_END && static_cast<std::uint64_t>(m_pReader->GetPosition()) < size) {
             m_strError = "damaged file at offset " + std::to_string(m_pReader->GetPosition()) +
                          ": no sync byte in the next 65536 bytes";

@@ -100,6 +100,9 @@ std::vector<std::string> MediaArgs(const std::string& name) {
         return Join({kVideoSource, kAudioSource, t3, kVideoCodec, kAudioCodec,
                      {"-flvflags", "add_keyframe_index"}});
     }
+    if (name == "av12.flv") {
+        return Join({kVideoSource, kAudioSource, {"-t", "12"}, kVideoCodec, {"-g", "30"}, kAudioCodec});
+    }
     if (name == "gop15.flv") return Join({kVideoSource, kAudioSource, t3, kVideoCodec, {"-g", "15"}, kAudioCodec});
     // The recorders' sources: a key frame every 2 s.
     const std::vector<std::string> gop2 = {"-g", "30", "-keyint_min", "30", "-sc_threshold", "0"};

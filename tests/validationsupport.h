@@ -76,6 +76,7 @@ private:
 //   video.flv     H.264 only;  audio.flv  AAC only
 //   keyframes.flv av.flv with -flvflags add_keyframe_index
 //   gop15.flv     av.flv with a key frame every 15 pictures
+//   av12.flv      av.flv 12 s long, a key frame every 30 pictures
 //   cropped.flv   330x250 H.264 Main 4:2:0 (the SPS crops), 1 s
 //   baseline.flv  176x144 H.264 Constrained Baseline, 1 s
 //   session.flv   160x120 H.264 + AAC, 130 s, a key frame every 2 s

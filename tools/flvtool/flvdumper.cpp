@@ -1,6 +1,5 @@
 #include "flvdumper.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -9,48 +8,17 @@
 #include <ctime>
 
 #include "flvdamageprobe.h"
+#include "flvinput.h"
 #include "flvio/flvreader.h"
 #include "flvio/flviotag.h"
 #include "flvtaginfo.h"
+#include "stopsignals.h"
 
 namespace {
 
 constexpr int kEndOfData = 10015;
 constexpr std::uint64_t kFirstTagOffset = 13;
 constexpr std::uint64_t kSmallestTag = 15;
-
-std::uint64_t FileSize(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-}
-
-// Waits up to ms for SIGINT or SIGTERM (blocked by the caller); true when one came.
-bool WaitForStop(const sigset_t& stopSignals, unsigned ms) {
-    timespec wait{};
-    wait.tv_sec = ms / 1000;
-    wait.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    return ::sigtimedwait(&stopSignals, nullptr, &wait) > 0;
-}
-
-// Blocks SIGINT and SIGTERM for its lifetime, so that they wait for
-// sigtimedwait instead of ending the process.
-class CStopSignals {
-public:
-    CStopSignals() {
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
-    }
-    ~CStopSignals() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-    CStopSignals(const CStopSignals&) = delete;
-    CStopSignals& operator=(const CStopSignals&) = delete;
-    const sigset_t& Get() const { return m_set; }
-
-private:
-    sigset_t m_set;
-    sigset_t m_old;
-};
 
 }  // namespace
 
@@ -119,9 +87,9 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
     // The reader takes a growing file only once it holds 16 KiB.
     CFlvioHeader header;
     while (reader.ReadHeader(header) != 0) {
-        if (WaitForStop(stop.Get(), pollMs)) return DUMP_OK;
+        if (stop.WaitForStop(pollMs)) return DUMP_OK;
     }
-    std::string damage = CFlvDamageProbe(path, FileSize(path)).CheckHeader();
+    std::string damage = CFlvDamageProbe(path, CFlvInput::FileSize(path)).CheckHeader();
     if (!damage.empty()) return Damaged(0, damage);
     PrintHeader(header);
     std::fflush(m_pOut);
@@ -129,7 +97,7 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
     std::uint64_t offset = kFirstTagOffset;
     std::uint64_t triedSize = 0;  // file size at the last read that found no whole tag
     for (;;) {
-        size = FileSize(path);
+        size = CFlvInput::FileSize(path);
         // Ask the reader only when a whole tag may be there that was not before:
         // each fruitless read costs a reopen and a log line.
         if (size >= offset + kSmallestTag && size != triedSize) {
@@ -148,6 +116,6 @@ int CFlvDumper::Follow(const std::string& path, unsigned pollMs) {
             damage = CFlvDamageProbe(path, size).CheckGrowingTagHeader(offset, size);
             if (!damage.empty()) return Damaged(offset, damage);
         }
-        if (WaitForStop(stop.Get(), pollMs)) return DUMP_OK;
+        if (stop.WaitForStop(pollMs)) return DUMP_OK;
     }
 }

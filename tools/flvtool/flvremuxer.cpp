@@ -9,7 +9,7 @@
 
 #include "avcsps.h"
 #include "basekit/datapackage.h"
-#include "flvdamageprobe.h"
+#include "flvinput.h"
 #include "flvio/flvreader.h"
 #include "flvio/flvwriter.h"
 #include "flvmetadata.h"
@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int kEndOfData = 10015;
-constexpr std::uint64_t kFirstTagOffset = 13;
 // Far more than any file puts in front of its first audio and video tags.
 constexpr std::size_t kMaxReadAhead = 256;
 // The writer's header kinds.
@@ -26,40 +24,15 @@ constexpr int kAudioOnly = 0;
 constexpr int kVideoOnly = 1;
 constexpr int kAudioAndVideo = 2;
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 unsigned PictureSide(double v) {
     return std::isfinite(v) && v >= 1 && v <= 65535 ? static_cast<unsigned>(v) : 0;
 }
 
 }  // namespace
 
-void CFlvRemuxer::TagRelease::operator()(CFlvioTag* tag) const { tag->ReleaseReference(); }
-
-CFlvRemuxer::CFlvRemuxer() = default;
+CFlvRemuxer::CFlvRemuxer() : m_pInput(std::make_unique<CFlvInput>()) {}
 
 CFlvRemuxer::~CFlvRemuxer() = default;
-
-CFlvRemuxer::TagPtr CFlvRemuxer::NextTag() {
-    if (m_bDamaged) return nullptr;
-    CFlvioTag* tag = nullptr;
-    int rv = m_pReader->GetNextTag(tag);
-    if (rv == 0 && tag) {
-        TagPtr held(tag);
-        m_nOffset += tag->GetEncodeLen();
-        return held;
-    }
-    if (rv != kEndOfData) {
-        m_bDamaged = true;
-        m_strError = "damaged file at offset " + std::to_string(m_nOffset) + ": " +
-                     CFlvDamageProbe(m_strIn, m_nInSize).CheckTag(m_nOffset, rv ? rv : kEndOfData);
-    }
-    return nullptr;
-}
 
 void CFlvRemuxer::Learn(const CFlvioTag& tag) {
     const CFlvTagInfo info(tag);
@@ -107,7 +80,7 @@ void CFlvRemuxer::ReadAhead(bool announcesAudio, bool announcesVideo) {
     const bool needAudio = announcesAudio || !announcesVideo;
     const bool needVideo = announcesVideo || !announcesAudio;
     while (m_readAhead.size() < kMaxReadAhead && !KnowsEnough(needAudio, needVideo)) {
-        TagPtr tag = NextTag();
+        CFlvInput::TagPtr tag = m_pInput->NextTag();
         if (!tag) break;
         Learn(*tag);
         m_readAhead.push_back(std::move(tag));
@@ -145,15 +118,6 @@ int CFlvRemuxer::Write(const CFlvioTag& tag) {
     return 0;
 }
 
-void CFlvRemuxer::ShowProgress() {
-    if (!m_bShowProgress || m_nInSize == 0) return;
-    const unsigned percent = static_cast<unsigned>(m_nOffset * 100 / m_nInSize);
-    if (percent == m_nLastPercent) return;
-    m_nLastPercent = percent;
-    std::fprintf(stderr, "\rflvtool: remux %3u%%", percent > 100 ? 100 : percent);
-    std::fflush(stderr);
-}
-
 int CFlvRemuxer::Finish() {
     // Same keys, all numbers: the rewritten tag has the size of the first one.
     m_nDuration = m_dwMaxTimeStamp / 1000;
@@ -177,30 +141,18 @@ int CFlvRemuxer::Finish() {
 }
 
 int CFlvRemuxer::Remux(const std::string& in, const std::string& out) {
-    m_strIn = in;
     m_strOut = out;
-    if (SameFile(in, out)) {
+    if (CFlvInput::SameFile(in, out)) {
         m_strError = "IN and OUT are the same file";
         return REMUX_SAME_FILE;
     }
-    m_strError = CFlvDamageProbe::CheckInput(in, m_nInSize);
-    if (!m_strError.empty()) return REMUX_FAILED;
-
-    m_pReader = std::make_unique<CFlvReader>();
-    int rv = m_pReader->Init(in, 1, 0, 1);
-    if (rv != 0) {
-        m_strError = "cannot open " + in + ": " + std::strerror(rv);
-        return REMUX_FAILED;
-    }
+    m_pInput->SetShowProgress(m_bShowProgress);
     CFlvioHeader header;
-    rv = m_pReader->ReadHeader(header);
-    std::string damage = CFlvDamageProbe(in, m_nInSize).CheckHeader();
-    if (damage.empty() && rv != 0) damage = "the header cannot be read (result " + std::to_string(rv) + ")";
-    if (!damage.empty()) {
-        m_strError = "damaged file at offset 0: " + damage;
-        return REMUX_DAMAGED;
+    const int opened = m_pInput->Open(in, header);
+    if (opened != CFlvInput::OPEN_OK) {
+        m_strError = m_pInput->GetError();
+        return opened == CFlvInput::OPEN_DAMAGED ? REMUX_DAMAGED : REMUX_FAILED;
     }
-    m_nOffset = kFirstTagOffset;
 
     const bool announcesAudio = header.GetFlags() & 0x04;
     const bool announcesVideo = header.GetFlags() & 0x01;
@@ -217,7 +169,7 @@ int CFlvRemuxer::Remux(const std::string& in, const std::string& out) {
 
     m_pWriter = std::make_unique<CFlvWriter>();
     const int kinds = audio && !video ? kAudioOnly : video && !audio ? kVideoOnly : kAudioAndVideo;
-    rv = m_pWriter->Init(out, 0, 0, kinds);
+    int rv = m_pWriter->Init(out, 0, 0, kinds);
     if (rv != 0) {
         m_strError = "cannot create " + out + ": " + std::strerror(rv);
         return REMUX_FAILED;
@@ -232,18 +184,19 @@ int CFlvRemuxer::Remux(const std::string& in, const std::string& out) {
     }
 
     rv = 0;
-    for (TagPtr& tag : m_readAhead) {
+    for (CFlvInput::TagPtr& tag : m_readAhead) {
         if (rv == 0) rv = Write(*tag);
     }
     m_readAhead.clear();
     while (rv == 0) {
-        TagPtr tag = NextTag();
+        CFlvInput::TagPtr tag = m_pInput->NextTag();
         if (!tag) break;
         rv = Write(*tag);
-        ShowProgress();
+        m_pInput->ShowProgress("remux");
     }
-    if (m_bShowProgress && m_nLastPercent <= 100) std::fputc('\n', stderr);
+    m_pInput->EndProgress();
+    if (m_pInput->IsDamaged()) m_strError = m_pInput->GetError();
     const bool writeFailed = rv != 0;
     if (Finish() != 0 || writeFailed) return REMUX_FAILED;
-    return m_bDamaged ? REMUX_DAMAGED : REMUX_OK;
+    return m_pInput->IsDamaged() ? REMUX_DAMAGED : REMUX_OK;
 }

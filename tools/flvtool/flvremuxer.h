@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "flvinput.h"
 #include "flvio/flviotag.h"
 
-class CFlvReader;
 class CFlvWriter;
 
 class CFlvRemuxer {
@@ -39,13 +39,6 @@ public:
     unsigned GetHeight() const { return m_nHeight; }
 
 private:
-    struct TagRelease {
-        void operator()(CFlvioTag* tag) const;
-    };
-    using TagPtr = std::unique_ptr<CFlvioTag, TagRelease>;
-
-    // The next tag, or null at the end or on damage (then m_strError is set).
-    TagPtr NextTag();
     // Reads tags until the streams' first tags are known (they decide the
     // header kinds, the codec ids and the picture size of the new metadata).
     void ReadAhead(bool announcesAudio, bool announcesVideo);
@@ -53,19 +46,13 @@ private:
     void Learn(const CFlvioTag& tag);
     int Write(const CFlvioTag& tag);
     int Finish();
-    void ShowProgress();
 
-    std::unique_ptr<CFlvReader> m_pReader;
+    std::unique_ptr<CFlvInput> m_pInput;
     std::unique_ptr<CFlvWriter> m_pWriter;
-    std::vector<TagPtr> m_readAhead;
-    std::string m_strIn;
+    std::vector<CFlvInput::TagPtr> m_readAhead;
     std::string m_strOut;
     std::string m_strError;
-    bool m_bDamaged = false;
     bool m_bShowProgress = false;
-    std::uint64_t m_nInSize = 0;
-    std::uint64_t m_nOffset = 0;  // of the next input tag
-    unsigned m_nLastPercent = 101;
 
     bool m_bSawAudio = false;
     bool m_bSawVideo = false;

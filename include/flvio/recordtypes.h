@@ -5,14 +5,9 @@
 
 #include <string>
 
+#include "flvio/avcpackagetype.h"
 #include "flvio/flviotag.h"
 
-// The kind of an FLV AVC packet.
-enum AVCPackageType : unsigned char {
-    AVC_PACKAGE_CONFIG = 0,  // AVC decoder configuration record
-    AVC_PACKAGE_KEY = 1,     // a key frame (length-prefixed NAL units)
-    AVC_PACKAGE_INTER = 2,   // any other frame
-};
 
 // The four inputs of CFlvioTag::GetAudioType. The recorders force AAC
 // (format 10) to rate 3, 16-bit, stereo, which gives the audio byte 0xAF.

@@ -1,11 +1,9 @@
 #include "flvlivefeeder.h"
 
-#include <signal.h>
-
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <cstdlib>
-#include <thread>
 
 #include "avcsps.h"
 #include "basekit/datapackage.h"
@@ -25,13 +23,6 @@ struct TagRelease {
     void operator()(CFlvioTag* tag) const { tag->ReleaseReference(); }
 };
 using TagPtr = std::unique_ptr<CFlvioTag, TagRelease>;
-
-// The feeder that SIGINT and SIGTERM stop.
-std::atomic<CFlvLiveFeeder*> g_pStopTarget{nullptr};
-
-void OnStopSignal(int) {
-    if (CFlvLiveFeeder* feeder = g_pStopTarget.load()) feeder->RequestStop();
-}
 
 bool ParseSeconds(const std::string& text, unsigned long& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -133,9 +124,14 @@ void CFlvLiveFeeder::Pace(std::uint32_t timeStamp) {
     }
     if (timeStamp <= m_dwFirstStamp) return;
     const std::int64_t due = m_nWallStartMs + (timeStamp - m_dwFirstStamp);
-    // Sleep in short steps so that a stop request is seen quickly.
-    for (std::int64_t now = NowMs(); now < due && !m_bStop; now = NowMs())
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(due - now, 50)));
+    // Wait in short steps so that a stop request is seen quickly.
+    for (std::int64_t now = NowMs(); now < due; now = NowMs())
+        if (StopRequested(static_cast<unsigned>(std::min<std::int64_t>(due - now, 50)))) break;
+}
+
+bool CFlvLiveFeeder::StopRequested(unsigned ms) {
+    if (!m_bStop && m_pSignals && m_pSignals->WaitForStop(ms)) m_bStop = true;
+    return m_bStop;
 }
 
 int CFlvLiveFeeder::FeedTag(CFLVRecorder& recorder, const CFlvioTag& tag) {
@@ -209,15 +205,11 @@ int CFlvLiveFeeder::Run(const std::string& in, const std::string& dir) {
         m_strError = "cannot record into " + dir + " (code " + std::to_string(started) + ")";
         return LIVE_FAILED;
     }
-    struct sigaction action {}, oldInt {}, oldTerm {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    g_pStopTarget = this;
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
+    const CStopSignals signals;
+    m_pSignals = &signals;
     int result = LIVE_OK;
     std::uint64_t offset = header.GetEncodeLen();
-    while (!m_bStop) {
+    while (!StopRequested(0)) {
         CFlvioTag* raw = nullptr;
         const int rv = reader.GetNextTag(raw);
         if (rv == UC_ERR_NO_ROOM) break;  // the end of the file
@@ -232,9 +224,7 @@ int CFlvLiveFeeder::Run(const std::string& in, const std::string& dir) {
     }
     recorder.Stop();
     recorder.SetFileNotify(nullptr);
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    g_pStopTarget = nullptr;
+    m_pSignals = nullptr;
     if (m_nRefused > 0)
         std::fprintf(stderr, "flvtool: the recorder refused %llu tags\n", static_cast<unsigned long long>(m_nRefused));
     return result;

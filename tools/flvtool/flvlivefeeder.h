@@ -5,9 +5,10 @@
 // a reader can follow the folder), otherwise as fast as they can. Each file
 // the recorder finishes is printed as a line on the output.
 //
-// Runs on the caller's thread; RequestStop() may be called from a signal
-// handler (it only sets a flag), and the recorder then finishes its last
-// file and index before Run returns.
+// Runs on the caller's thread, which has SIGINT and SIGTERM blocked while
+// Run feeds (CStopSignals); either signal, or RequestStop() from another
+// thread, ends the feeding and the recorder finishes its last file and index
+// before Run returns.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "flvio/flvrecorder.h"
+#include "stopsignals.h"
 
 class CFlvioTag;
 
@@ -54,6 +56,8 @@ private:
     void Probe(const std::string& in);
     void Pace(std::uint32_t timeStamp);
     int FeedTag(CFLVRecorder& recorder, const CFlvioTag& tag);
+    // True once a stop was asked for; waits up to ms for a stop signal.
+    bool StopRequested(unsigned ms);
 
     std::FILE* m_pOut;
     std::string m_strDir;
@@ -63,6 +67,7 @@ private:
     bool m_bPace = false;
     bool m_bWarnedCts = false;
     std::atomic<bool> m_bStop{false};
+    const CStopSignals* m_pSignals = nullptr;  // Run's, while it runs
     std::uint64_t m_nRefused = 0;
     std::uint64_t m_nFinished = 0;
 

@@ -10,14 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "flvio/avcpackagetype.h"
+
 class CDataPackage;
 
-// The kind of an FLV AVC packet.
-enum AVCPackageType : int {
-    AVC_PACKAGE_CONFIG = 0,  // decoder configuration record
-    AVC_PACKAGE_KEY = 1,     // key frame
-    AVC_PACKAGE_INTER = 2,   // inter frame
-};
 
 // The kind of one transport stream NAL unit (the H.264 NAL unit type).
 enum TsTagType : int {

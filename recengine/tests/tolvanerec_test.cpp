@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <list>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -516,6 +517,66 @@ TEST_F(TolvaneRec, WritesIntoTheDocumentsFolderByDefault) {
     CToolRun second({"-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
     ASSERT_EQ(second.Wait(), 0) << second.Errors();
     EXPECT_NE(second.Output().find("output: " + home + "/Documents/"), std::string::npos) << second.Output();
+}
+
+// Recordings killed at random moments, while they run and while SIGINT has
+// them finish the file, are made whole by `flvtool repair`: the duration
+// follows the last complete tag, and ffprobe, ffmpeg and flvmeta find
+// nothing wrong. The next run into the folder names the left-over file.
+TEST_F(TolvaneRec, KilledRecordingsAreRepairedFromTheirLastCompleteTag) {
+    const std::string flvtool = ToolPath().substr(0, ToolPath().rfind('/')) + "/flvtool";
+    ASSERT_EQ(access(flvtool.c_str(), X_OK), 0) << flvtool;
+    std::mt19937 random(std::random_device{}());
+    for (int i = 0; i < 4; ++i) {
+        const bool duringStop = i % 2 == 1;
+        const std::string path = m_strDir + "/killed" + std::to_string(i) + ".flv";
+        {
+            CToolRun run({"-o", path, "--source", "test", "--mic", "Microphone A", "--speaker", "spk_a"});
+            std::string tick;
+            ASSERT_TRUE(run.WaitFor("start tick ", tick)) << run.Output() << run.Errors();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000 + random() % 2500));
+            if (duringStop) {
+                run.Signal(SIGINT);
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+            }
+            run.Signal(SIGKILL);
+            run.Wait();
+        }
+        const bool unfinished = std::filesystem::exists(path + ".unfinished");
+        if (!duringStop) {
+            EXPECT_TRUE(unfinished) << "run " << i;
+        }
+        if (unfinished && i == 0) {
+            CToolRun next({"-o", m_strDir + "/next.flv", "--source", "test", "--mic", "none", "--speaker", "none",
+                           "-t", "1"});
+            EXPECT_EQ(next.Wait(), 0) << next.Errors();
+            EXPECT_NE(next.Errors().find("repair it with: flvtool repair '" + path + "'"), std::string::npos)
+                << next.Errors();
+        }
+        int status = 0;
+        const std::string report = CMediaProbe::Run(CMediaProbe::Quote(flvtool) + " repair " + CMediaProbe::Quote(path), &status);
+        ASSERT_EQ(status, 0) << "run " << i << ": " << report;
+        EXPECT_FALSE(std::filesystem::exists(path + ".unfinished"));
+
+        std::uint32_t last = 0;
+        for (const auto& t : CMediaProbe::Tags(path)) {
+            if (t.type != 18) last = std::max(last, t.timestamp);
+        }
+        ASSERT_GT(last, 500u) << "run " << i;
+        // A repaired file holds the exact time; one the tool finished before
+        // the kill holds whole seconds.
+        const double slack = unfinished ? 0.0015 : 0.5;
+        EXPECT_NEAR(CMediaProbe::MetaDuration(path), last / 1000.0, slack) << "run " << i << ": " << report;
+        const double probed =
+            std::atof(CMediaProbe::Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                                       CMediaProbe::Quote(path)).c_str());
+        EXPECT_NEAR(probed, last / 1000.0, slack + 0.1) << "run " << i;
+        EXPECT_EQ(CMediaProbe::DecodeErrors(path), "") << "run " << i;
+        int errors = -1;
+        const std::string check = CMediaProbe::FlvmetaCheck(path, errors);
+        EXPECT_EQ(errors, 0) << check;
+        EXPECT_EQ(check.find("duration"), std::string::npos) << check;
+    }
 }
 
 TEST_F(TolvaneRec, AFileSizeLimitEndsTheRecordingWithAWriteError) {

@@ -22,6 +22,7 @@
 #include "outputnaming.h"
 #include "pellbutton.h"
 #include "qtmessagepresenter.h"
+#include "recordingrepair.h"
 #include "regionindicator.h"
 #include "skinfonts.h"
 #include "x11hotkeys.h"
@@ -137,6 +138,7 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     refreshControls();
     placeBar();
     m_pSettings->loadLocalConfig();
+    CRecordingRepair::repairFolder(m_pSettings->outputFolder);
     m_nRecordType = m_pSettings->recordType;
     createRegionIndicator();
     m_dock.resetToTop();

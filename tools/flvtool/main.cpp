@@ -2,6 +2,7 @@
 //   flvtool info FILE [--json]    what a file holds
 //   flvtool dump FILE [--follow]  one line per tag
 //   flvtool remux IN OUT          copy through the library's reader and writer
+//   flvtool repair FILE           finish a recording a crash left unfinished
 // Exit status: 0 success, 1 damaged or unusable file, 2 wrong usage.
 
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "flvdumper.h"
 #include "flvanalyzer.h"
 #include "flvremuxer.h"
+#include "flvrepairer.h"
 #include "jsonprinter.h"
 #include "textprinter.h"
 
@@ -27,7 +29,8 @@ constexpr unsigned long long kProgressMinSize = 16ull << 20;
 const char kShortUsage[] =
     "usage: flvtool info FILE [--json]\n"
     "       flvtool dump FILE [--follow]\n"
-    "       flvtool remux IN OUT\n";
+    "       flvtool remux IN OUT\n"
+    "       flvtool repair FILE\n";
 
 const char kUsage[] =
     "\n"
@@ -133,6 +136,20 @@ int RunRemux(const std::vector<std::string>& args) {
     return rv == CFlvRemuxer::REMUX_OK ? kExitOk : Fail(remuxer.GetError());
 }
 
+int RunRepair(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    bool unused = false;
+    std::string problem;
+    if (!SplitArgs(args, "", files, unused, problem)) return Usage(problem);
+    if (files.size() != 1) return Usage("repair takes one FILE");
+    CFlvRepairer repairer;
+    const int rv = repairer.Repair(files[0]);
+    if (rv != CFlvRepairer::REPAIR_DONE && rv != CFlvRepairer::REPAIR_NOT_NEEDED)
+        return Fail(repairer.Describe(files[0], rv));
+    std::printf("%s\n", repairer.Describe(files[0], rv).c_str());
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,5 +164,6 @@ int main(int argc, char** argv) {
     if (command == "info") return RunInfo(args);
     if (command == "dump") return RunDump(args);
     if (command == "remux") return RunRemux(args);
+    if (command == "repair") return RunRepair(args);
     return Usage("unknown command " + command);
 }

@@ -26,6 +26,7 @@
 
 #include "basekit/messagequeue.h"
 #include "basekit/tickcount.h"
+#include "flvio/recordingmarker.h"
 #include "devicechooser.h"
 #include "frameclock.h"
 #include "recoptions.h"
@@ -370,6 +371,9 @@ int main(int argc, char** argv) {
     const std::string dumpPath = options.m_bDumpAudio ? CRecOptions::DumpPathFor(path) : std::string();
     if (!CheckWritable(path, error) || (!dumpPath.empty() && !CheckWritable(dumpPath, error)))
         return Fail(kExitCannotStart, error);
+    for (const std::string& unfinished : CRecordingMarker::FindUnfinished(CRecordingMarker::FolderOf(path)))
+        std::fprintf(stderr, "tolvane-rec: %s was left unfinished by a crash; repair it with: flvtool repair '%s'\n",
+                     unfinished.c_str(), unfinished.c_str());
     CScreenSource screen;
     if (bScreen && !screen.Open(screenRect, options.m_nWidth, options.m_nHeight, session.Engine(), error))
         return Fail(kExitCannotStart, error);

@@ -28,6 +28,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "basekit/tickcount.h"
@@ -270,6 +271,21 @@ TEST(TolvaneRecClasses, CommandLine) {
     EXPECT_EQ(CRecOptions::DumpPathFor("/a/b.mp4"), "/a/b.mp4.AAC");
 }
 
+// Without --source the screen is recorded where there is a display;
+// --flash-at and a given source keep the test pattern.
+TEST(TolvaneRecClasses, TheScreenIsTheDefaultSourceWhereThereIsADisplay) {
+    std::string error;
+    for (const auto& [args, display, expected] :
+         std::vector<std::tuple<std::vector<std::string>, bool, std::string>>{
+             {{}, true, "screen"}, {{}, false, "test"}, {{"--flash-at", "1000"}, true, "test"},
+             {{"--source", "test"}, true, "test"}, {{"--source", "screen"}, false, "screen"}}) {
+        CRecOptions o;
+        ASSERT_TRUE(ParseArgs(o, args, error)) << error;
+        o.ChooseDefaultSource(display);
+        EXPECT_EQ(o.m_strSource, expected) << args.size() << " " << display;
+    }
+}
+
 TEST(TolvaneRecClasses, PictureGridSkipsLatePicturesWithoutDrift) {
     CFrameClock clock(1000, 15);
     std::uint64_t index = 0;
@@ -416,18 +432,18 @@ TEST_F(TolvaneRec, ListsDevicesAndRefusesWhatItCannotDo) {
         EXPECT_NE(run.Errors().find("unknown argument '--bogus'"), std::string::npos) << run.Errors();
     }
     {
-        CToolRun run({"-t", "2", "--mic", "no-such-mic", "-o", m_strDir + "/x.flv"});
+        CToolRun run({"--source", "test", "-t", "2", "--mic", "no-such-mic", "-o", m_strDir + "/x.flv"});
         EXPECT_EQ(run.Wait(), 2);
         EXPECT_NE(run.Errors().find("unknown microphone 'no-such-mic'"), std::string::npos) << run.Errors();
         EXPECT_FALSE(std::filesystem::exists(m_strDir + "/x.flv"));
     }
     {
-        CToolRun run({"-t", "2", "--speaker", "Nobody's Speaker", "--mic", "none"});
+        CToolRun run({"--source", "test", "-t", "2", "--speaker", "Nobody's Speaker", "--mic", "none"});
         EXPECT_EQ(run.Wait(), 2);
         EXPECT_NE(run.Errors().find("unknown speaker"), std::string::npos) << run.Errors();
     }
     {
-        CToolRun run({"-t", "2", "-o", m_strDir + "/missing-folder/x.flv"});
+        CToolRun run({"--source", "test", "-t", "2", "-o", m_strDir + "/missing-folder/x.flv"});
         EXPECT_EQ(run.Wait(), 2);
         EXPECT_NE(run.Errors().find("cannot write " + m_strDir + "/missing-folder/x.flv"), std::string::npos)
             << run.Errors();
@@ -436,7 +452,7 @@ TEST_F(TolvaneRec, ListsDevicesAndRefusesWhatItCannotDo) {
 
 TEST_F(TolvaneRec, RecordsUntilSigintWithAPauseAndAnAudioDump) {
     const std::string path = m_strDir + "/rec.flv";
-    CToolRun run({"-o", path, "--size", "330x250", "--mic", "Microphone A", "--speaker", "spk_a", "--dump-audio"});
+    CToolRun run({"--source", "test", "-o", path, "--size", "330x250", "--mic", "Microphone A", "--speaker", "spk_a", "--dump-audio"});
     std::string tick;
     ASSERT_TRUE(run.WaitFor("start tick ", tick)) << run.Output() << run.Errors();
     std::this_thread::sleep_for(1500ms);
@@ -502,7 +518,7 @@ TEST_F(TolvaneRec, WritesIntoTheDocumentsFolderByDefault) {
     std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n";
     CToolRun::Setup setup;
     setup.env = {{"HOME", home}, {"XDG_CONFIG_HOME", ""}};
-    CToolRun run({"-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
+    CToolRun run({"--source", "test", "-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
     ASSERT_EQ(run.Wait(), 0) << run.Errors();
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(home + "/Papers")) names.push_back(e.path().filename());
@@ -514,7 +530,7 @@ TEST_F(TolvaneRec, WritesIntoTheDocumentsFolderByDefault) {
     // Without a documents folder of its own: $HOME/Documents.
     std::filesystem::remove(home + "/.config/user-dirs.dirs");
     std::filesystem::create_directories(home + "/Documents");
-    CToolRun second({"-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
+    CToolRun second({"--source", "test", "-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
     ASSERT_EQ(second.Wait(), 0) << second.Errors();
     EXPECT_NE(second.Output().find("output: " + home + "/Documents/"), std::string::npos) << second.Output();
 }
@@ -583,7 +599,7 @@ TEST_F(TolvaneRec, AFileSizeLimitEndsTheRecordingWithAWriteError) {
     const std::string path = m_strDir + "/limited.flv";
     CToolRun::Setup setup;
     setup.fileSizeLimit = 60000;
-    CToolRun run({"-t", "20", "-o", path, "--mic", "none", "--speaker", "spk_a", "--size", "640x480"}, setup);
+    CToolRun run({"--source", "test", "-t", "20", "-o", path, "--mic", "none", "--speaker", "spk_a", "--size", "640x480"}, setup);
     const auto started = std::chrono::steady_clock::now();
     const int status = run.Wait();
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

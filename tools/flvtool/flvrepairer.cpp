@@ -45,9 +45,12 @@ void DoubleToBe(double value, std::uint8_t* p) {
     for (int i = 7; i >= 0; --i, bits >>= 8) p[i] = static_cast<std::uint8_t>(bits & 0xFF);
 }
 
-bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t len, std::uint64_t offset) {
+// Runs pread or pwrite until all `len` bytes at `offset` are done; false on
+// an error or at the end of the file.
+template <class Byte, class Io>
+bool WholeAt(Io io, int fd, Byte* data, std::size_t len, std::uint64_t offset) {
     while (len) {
-        const ssize_t n = ::pwrite(fd, data, len, static_cast<off_t>(offset));
+        const ssize_t n = io(fd, data, len, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
@@ -55,6 +58,10 @@ bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t len, std::uint64_t
         offset += static_cast<std::uint64_t>(n);
     }
     return true;
+}
+
+bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t len, std::uint64_t offset) {
+    return WholeAt(::pwrite, fd, data, len, offset);
 }
 
 std::string Errno(int error) {
@@ -78,16 +85,7 @@ int CFlvRepairer::Fail(int code, const std::string& error) {
 }
 
 bool CFlvRepairer::ReadAt(std::uint64_t offset, void* data, std::size_t len) const {
-    auto* p = static_cast<std::uint8_t*>(data);
-    while (len) {
-        const ssize_t n = ::pread(m_nFd, p, len, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        len -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return WholeAt(::pread, m_nFd, static_cast<std::uint8_t*>(data), len, offset);
 }
 
 bool CFlvRepairer::ZerosToEnd(std::uint64_t offset) const {

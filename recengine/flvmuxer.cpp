@@ -1,6 +1,10 @@
 #include "flvmuxer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -12,6 +16,7 @@
 #include "basekit/timevaluewrapper.h"
 #include "flvio/aacutil.h"
 #include "flvio/flvwriter.h"
+#include "flvio/recordingmarker.h"
 
 namespace {
 
@@ -58,6 +63,7 @@ CFlvMuxer::CFlvMuxer() = default;
 CFlvMuxer::~CFlvMuxer() {
     if (m_PumpThread.joinable()) Stop();
     m_pFlv.reset();
+    if (m_nSyncFd >= 0) ::close(m_nSyncFd);
     if (m_pVideoHeader) m_pVideoHeader->DestroyPackage();
 }
 
@@ -95,6 +101,13 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv init fail, error= " << rv);
         return -99;
     }
+    m_strPath = strFilePath;
+    m_bMarked = CRecordingMarker::Create(m_strPath);
+    if (!m_bMarked)
+        UC_LOG_THIS(CLogWrapper::LOG_WARNING, "cannot write the marker " << CRecordingMarker::PathFor(m_strPath));
+    if (m_nSyncFd >= 0) ::close(m_nSyncFd);
+    m_nSyncFd = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    m_nLastSyncMs = GetTickMs();
     rv = m_pFlv->CreateMetaData(0, m_wWidth, m_wHeight, 0, 0, 7, 0, 0.0, 10, 1, m_dwMetaDataPos,
                                 m_dwMetaDataLen, 1);
     if (rv != 0) {
@@ -276,6 +289,7 @@ int CFlvMuxer::PumpLoop() {
         stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent, holding ? &poll : nullptr) == 0;
         int code = 0;
         Stream failed = kAudio;
+        bool sync = false;
         {
             std::lock_guard<std::mutex> lock(m_Lock);
             // At stop everything still queued is written, in order, before
@@ -290,7 +304,10 @@ int CFlvMuxer::PumpLoop() {
                 UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Write Fail(" << (failed == kAudio ? 1 : 2)
                                                                        << "), errorcode= " << code);
             }
+            sync = code == 0 && !stopping && GetTickMs() - m_nLastSyncMs >= kSyncIntervalMs;
         }
+        // The tags flushed so far reach the disk; pushing threads go on meanwhile.
+        if (sync) SyncFile();
         if (code != 0) {
             // Outside the muxer lock: the engine takes its own lock here.
             if (notify) notify->OnMuxError(code);
@@ -438,11 +455,30 @@ int CFlvMuxer::FinishFile() {
     }
     m_pFlv->Flush();
     m_pFlv->Finished();
+    SyncFile();
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "file finished, duration=" << seconds << ", last timestamp="
                                                                    << m_dwLastTimestamp
                                                                    << ", paused ms=" << m_dwPausedMs);
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "data syncs=" << m_nSyncs << ", mean us="
+                                                     << (m_nSyncs ? m_nSyncUs / m_nSyncs : 0)
+                                                     << ", max us=" << m_nSyncMaxUs);
     if (rv != 0 || tagPos != m_dwMetaDataPos || tagLen != m_dwMetaDataLen ||
         m_pFlv->GetLastWriteError() != 0)
         return ERR_FINISH_FAILED;
+    // Finished: a crash from now on leaves nothing to repair.
+    if (m_bMarked) CRecordingMarker::Remove(m_strPath);
+    m_bMarked = false;
     return 0;
+}
+
+void CFlvMuxer::SyncFile() {
+    m_nLastSyncMs = GetTickMs();
+    if (m_nSyncFd < 0) return;
+    const auto begin = std::chrono::steady_clock::now();
+    ::fdatasync(m_nSyncFd);
+    const auto us = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begin).count());
+    ++m_nSyncs;
+    m_nSyncUs += us;
+    m_nSyncMaxUs = std::max(m_nSyncMaxUs, us);
 }

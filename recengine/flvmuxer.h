@@ -24,6 +24,14 @@
 // kInterleaveWaitMs, so that time stamps never go backwards across the
 // streams; at stop everything left is written in order.
 //
+// Durability: the writer thread makes what it wrote durable (fdatasync, on a
+// descriptor of its own for the file, outside the muxer lock so that no
+// pushing thread waits for the disk) at most every kSyncIntervalMs, and once
+// more when the file is finished. While the file is written, the marker
+// "<file>.unfinished" (CRecordingMarker) lies beside it; it is removed once
+// the file is finished without error, so a crash leaves it behind for
+// `flvtool repair`.
+//
 // Failures: after every tag the writer's position and its last write error
 // are checked. A failure ends the writer thread with OnMuxError(code) (codes
 // below) and leaves the file as written; Stop still returns at once.
@@ -59,6 +67,8 @@ public:
     // A stream this far ahead of the other one is written anyway; also the
     // longest time a packet waits for a silent other stream.
     static constexpr std::uint32_t kInterleaveWaitMs = 500;
+    // The longest time written tags stay in the page cache only.
+    static constexpr std::uint64_t kSyncIntervalMs = 2000;
 
     CFlvMuxer();
     // Stops a writer thread that still runs, then releases what is queued.
@@ -116,6 +126,8 @@ private:
     int WriteTag(bool bVideo, std::uint32_t timestamp, CDataPackage& body, int growCode);
     // Rewrites onMetaData with the duration and closes the file.
     int FinishFile();
+    // fdatasync of the file, timed (writer thread, without the muxer lock).
+    void SyncFile();
 
     // The time line position of an engine-clock time stamp (a picture
     // inside a pause takes the next place after the pause's start); false
@@ -124,6 +136,15 @@ private:
 
     std::mutex m_Lock;
     std::unique_ptr<CFlvWriter> m_pFlv;
+    std::string m_strPath;
+    bool m_bMarked = false;  // the marker beside the file was written
+    // Writer thread only: the descriptor fdatasync works on, when the last
+    // sync was, and what the syncs cost (logged when the file is finished).
+    int m_nSyncFd = -1;
+    std::uint64_t m_nLastSyncMs = 0;
+    std::uint64_t m_nSyncs = 0;
+    std::uint64_t m_nSyncUs = 0;
+    std::uint64_t m_nSyncMaxUs = 0;
     std::uint32_t m_dwLastTagPos = 0;
     IMuxErrorNotify* m_pErrorNotify = nullptr;
     unsigned long m_dwAudioStreamId = 0;

@@ -325,11 +325,14 @@ TEST(FlvMuxerTest, WritesPlayableFileWithEverythingPushed) {
     CFlvMuxer mux;
     ErrorSink errors;
     ASSERT_EQ(InitMuxer(mux, path, &errors), 0);
+    // The marker of an unfinished recording lies beside it until it is finished.
+    EXPECT_TRUE(std::filesystem::exists(path + ".unfinished"));
     SetConfig(mux, H264().config);
     // 3 s of both streams, stopped right after the last push.
     PushInterleaved(mux, 100000, 45, 130);
     EXPECT_EQ(mux.Stop(), 0);
     EXPECT_EQ(errors.Calls(), 0);
+    EXPECT_FALSE(std::filesystem::exists(path + ".unfinished"));
 
     auto tags = ReadTags(path);
     ASSERT_GT(tags.size(), 4u);
@@ -670,6 +673,8 @@ TEST(FlvMuxerTest, WriteFailureEndsTheWriterWithACode) {
     std::string f = ReadFile(path);
     EXPECT_LE(f.size(), limit);
     EXPECT_EQ(f.substr(0, 3), "FLV");
+    // A file that could not be finished keeps its marker for the repair.
+    EXPECT_TRUE(std::filesystem::exists(path + ".unfinished"));
 
     const std::string dump = dir.File("full.aac");
     rc = RunLimited(64 * 1024, [&] {

@@ -24,9 +24,11 @@
 #include <algorithm>
 #include <list>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "basekit/tickcount.h"
@@ -269,6 +271,21 @@ TEST(TolvaneRecClasses, CommandLine) {
     EXPECT_EQ(CRecOptions::DumpPathFor("/a/b.mp4"), "/a/b.mp4.AAC");
 }
 
+// Without --source the screen is recorded where there is a display;
+// --flash-at and a given source keep the test pattern.
+TEST(TolvaneRecClasses, TheScreenIsTheDefaultSourceWhereThereIsADisplay) {
+    std::string error;
+    for (const auto& [args, display, expected] :
+         std::vector<std::tuple<std::vector<std::string>, bool, std::string>>{
+             {{}, true, "screen"}, {{}, false, "test"}, {{"--flash-at", "1000"}, true, "test"},
+             {{"--source", "test"}, true, "test"}, {{"--source", "screen"}, false, "screen"}}) {
+        CRecOptions o;
+        ASSERT_TRUE(ParseArgs(o, args, error)) << error;
+        o.ChooseDefaultSource(display);
+        EXPECT_EQ(o.m_strSource, expected) << args.size() << " " << display;
+    }
+}
+
 TEST(TolvaneRecClasses, PictureGridSkipsLatePicturesWithoutDrift) {
     CFrameClock clock(1000, 15);
     std::uint64_t index = 0;
@@ -415,18 +432,18 @@ TEST_F(TolvaneRec, ListsDevicesAndRefusesWhatItCannotDo) {
         EXPECT_NE(run.Errors().find("unknown argument '--bogus'"), std::string::npos) << run.Errors();
     }
     {
-        CToolRun run({"-t", "2", "--mic", "no-such-mic", "-o", m_strDir + "/x.flv"});
+        CToolRun run({"--source", "test", "-t", "2", "--mic", "no-such-mic", "-o", m_strDir + "/x.flv"});
         EXPECT_EQ(run.Wait(), 2);
         EXPECT_NE(run.Errors().find("unknown microphone 'no-such-mic'"), std::string::npos) << run.Errors();
         EXPECT_FALSE(std::filesystem::exists(m_strDir + "/x.flv"));
     }
     {
-        CToolRun run({"-t", "2", "--speaker", "Nobody's Speaker", "--mic", "none"});
+        CToolRun run({"--source", "test", "-t", "2", "--speaker", "Nobody's Speaker", "--mic", "none"});
         EXPECT_EQ(run.Wait(), 2);
         EXPECT_NE(run.Errors().find("unknown speaker"), std::string::npos) << run.Errors();
     }
     {
-        CToolRun run({"-t", "2", "-o", m_strDir + "/missing-folder/x.flv"});
+        CToolRun run({"--source", "test", "-t", "2", "-o", m_strDir + "/missing-folder/x.flv"});
         EXPECT_EQ(run.Wait(), 2);
         EXPECT_NE(run.Errors().find("cannot write " + m_strDir + "/missing-folder/x.flv"), std::string::npos)
             << run.Errors();
@@ -435,7 +452,7 @@ TEST_F(TolvaneRec, ListsDevicesAndRefusesWhatItCannotDo) {
 
 TEST_F(TolvaneRec, RecordsUntilSigintWithAPauseAndAnAudioDump) {
     const std::string path = m_strDir + "/rec.flv";
-    CToolRun run({"-o", path, "--size", "330x250", "--mic", "Microphone A", "--speaker", "spk_a", "--dump-audio"});
+    CToolRun run({"--source", "test", "-o", path, "--size", "330x250", "--mic", "Microphone A", "--speaker", "spk_a", "--dump-audio"});
     std::string tick;
     ASSERT_TRUE(run.WaitFor("start tick ", tick)) << run.Output() << run.Errors();
     std::this_thread::sleep_for(1500ms);
@@ -501,7 +518,7 @@ TEST_F(TolvaneRec, WritesIntoTheDocumentsFolderByDefault) {
     std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n";
     CToolRun::Setup setup;
     setup.env = {{"HOME", home}, {"XDG_CONFIG_HOME", ""}};
-    CToolRun run({"-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
+    CToolRun run({"--source", "test", "-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
     ASSERT_EQ(run.Wait(), 0) << run.Errors();
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(home + "/Papers")) names.push_back(e.path().filename());
@@ -513,16 +530,76 @@ TEST_F(TolvaneRec, WritesIntoTheDocumentsFolderByDefault) {
     // Without a documents folder of its own: $HOME/Documents.
     std::filesystem::remove(home + "/.config/user-dirs.dirs");
     std::filesystem::create_directories(home + "/Documents");
-    CToolRun second({"-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
+    CToolRun second({"--source", "test", "-t", "1", "--mic", "none", "--speaker", "none", "--size", "160x120"}, setup);
     ASSERT_EQ(second.Wait(), 0) << second.Errors();
     EXPECT_NE(second.Output().find("output: " + home + "/Documents/"), std::string::npos) << second.Output();
+}
+
+// Recordings killed at random moments, while they run and while SIGINT has
+// them finish the file, are made whole by `flvtool repair`: the duration
+// follows the last complete tag, and ffprobe, ffmpeg and flvmeta find
+// nothing wrong. The next run into the folder names the left-over file.
+TEST_F(TolvaneRec, KilledRecordingsAreRepairedFromTheirLastCompleteTag) {
+    const std::string flvtool = ToolPath().substr(0, ToolPath().rfind('/')) + "/flvtool";
+    ASSERT_EQ(access(flvtool.c_str(), X_OK), 0) << flvtool;
+    std::mt19937 random(std::random_device{}());
+    for (int i = 0; i < 4; ++i) {
+        const bool duringStop = i % 2 == 1;
+        const std::string path = m_strDir + "/killed" + std::to_string(i) + ".flv";
+        {
+            CToolRun run({"-o", path, "--source", "test", "--mic", "Microphone A", "--speaker", "spk_a"});
+            std::string tick;
+            ASSERT_TRUE(run.WaitFor("start tick ", tick)) << run.Output() << run.Errors();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000 + random() % 2500));
+            if (duringStop) {
+                run.Signal(SIGINT);
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+            }
+            run.Signal(SIGKILL);
+            run.Wait();
+        }
+        const bool unfinished = std::filesystem::exists(path + ".unfinished");
+        if (!duringStop) {
+            EXPECT_TRUE(unfinished) << "run " << i;
+        }
+        if (unfinished && i == 0) {
+            CToolRun next({"-o", m_strDir + "/next.flv", "--source", "test", "--mic", "none", "--speaker", "none",
+                           "-t", "1"});
+            EXPECT_EQ(next.Wait(), 0) << next.Errors();
+            EXPECT_NE(next.Errors().find("repair it with: flvtool repair '" + path + "'"), std::string::npos)
+                << next.Errors();
+        }
+        int status = 0;
+        const std::string report = CMediaProbe::Run(CMediaProbe::Quote(flvtool) + " repair " + CMediaProbe::Quote(path), &status);
+        ASSERT_EQ(status, 0) << "run " << i << ": " << report;
+        EXPECT_FALSE(std::filesystem::exists(path + ".unfinished"));
+
+        std::uint32_t last = 0;
+        for (const auto& t : CMediaProbe::Tags(path)) {
+            if (t.type != 18) last = std::max(last, t.timestamp);
+        }
+        ASSERT_GT(last, 500u) << "run " << i;
+        // A repaired file holds the exact time; one the tool finished before
+        // the kill holds whole seconds.
+        const double slack = unfinished ? 0.0015 : 0.5;
+        EXPECT_NEAR(CMediaProbe::MetaDuration(path), last / 1000.0, slack) << "run " << i << ": " << report;
+        const double probed =
+            std::atof(CMediaProbe::Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                                       CMediaProbe::Quote(path)).c_str());
+        EXPECT_NEAR(probed, last / 1000.0, slack + 0.1) << "run " << i;
+        EXPECT_EQ(CMediaProbe::DecodeErrors(path), "") << "run " << i;
+        int errors = -1;
+        const std::string check = CMediaProbe::FlvmetaCheck(path, errors);
+        EXPECT_EQ(errors, 0) << check;
+        EXPECT_EQ(check.find("duration"), std::string::npos) << check;
+    }
 }
 
 TEST_F(TolvaneRec, AFileSizeLimitEndsTheRecordingWithAWriteError) {
     const std::string path = m_strDir + "/limited.flv";
     CToolRun::Setup setup;
     setup.fileSizeLimit = 60000;
-    CToolRun run({"-t", "20", "-o", path, "--mic", "none", "--speaker", "spk_a", "--size", "640x480"}, setup);
+    CToolRun run({"--source", "test", "-t", "20", "-o", path, "--mic", "none", "--speaker", "spk_a", "--size", "640x480"}, setup);
     const auto started = std::chrono::steady_clock::now();
     const int status = run.Wait();
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

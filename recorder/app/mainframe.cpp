@@ -22,6 +22,7 @@
 #include "outputnaming.h"
 #include "pellbutton.h"
 #include "qtmessagepresenter.h"
+#include "recordingrepair.h"
 #include "regionindicator.h"
 #include "skinfonts.h"
 #include "updatecontroller.h"
@@ -132,6 +133,7 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     refreshControls();
     placeBar();
     m_pSettings->loadLocalConfig();
+    CRecordingRepair::repairFolder(m_pSettings->outputFolder);
     m_canvas.setRecordType(m_pSettings->recordType);
     createRegionIndicator();
     m_dock.resetToTop();

@@ -6,6 +6,7 @@
 //   flvtool to-ts IN.flv OUT.ts   FLV to MPEG transport stream
 //   flvtool hls IN.flv DIR [--segment SECONDS]  transport stream segments and index.m3u8
 //   flvtool from-ts IN.ts OUT.flv [--follow]    MPEG transport stream to FLV
+//   flvtool repair FILE           finish a recording a crash left unfinished
 // Exit status: 0 success, 1 damaged or unusable file, 2 wrong usage.
 
 #include <unistd.h>
@@ -28,6 +29,7 @@
 #include "hlssegmenter.h"
 #include "tsinspector.h"
 #include "tstoflvconverter.h"
+#include "flvrepairer.h"
 #include "jsonprinter.h"
 #include "textprinter.h"
 
@@ -46,7 +48,8 @@ const char kShortUsage[] =
     "       flvtool live IN DIR [--window SECONDS] [--margin SECONDS] [--pace]\n"
     "       flvtool to-ts IN.flv OUT.ts\n"
     "       flvtool hls IN.flv DIR [--segment SECONDS]\n"
-    "       flvtool from-ts IN.ts OUT.flv [--follow]\n";
+    "       flvtool from-ts IN.ts OUT.flv [--follow]\n"
+    "       flvtool repair FILE\n";
 
 const char kUsage[] =
     "\n"
@@ -268,6 +271,20 @@ int RunLive(const std::vector<std::string>& args) {
     return rv == CFlvLiveFeeder::LIVE_OK ? kExitOk : Fail(feeder.GetError());
 }
 
+int RunRepair(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    bool unused = false;
+    std::string problem;
+    if (!SplitArgs(args, "", files, unused, problem)) return Usage(problem);
+    if (files.size() != 1) return Usage("repair takes one FILE");
+    CFlvRepairer repairer;
+    const int rv = repairer.Repair(files[0]);
+    if (rv != CFlvRepairer::REPAIR_DONE && rv != CFlvRepairer::REPAIR_NOT_NEEDED)
+        return Fail(repairer.Describe(files[0], rv));
+    std::printf("%s\n", repairer.Describe(files[0], rv).c_str());
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -286,5 +303,6 @@ int main(int argc, char** argv) {
     if (command == "to-ts") return RunToTs(args);
     if (command == "hls") return RunHls(args);
     if (command == "from-ts") return RunFromTs(args);
+    if (command == "repair") return RunRepair(args);
     return Usage("unknown command " + command);
 }

@@ -20,12 +20,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "basekit/messagequeue.h"
 #include "basekit/tickcount.h"
+#include "flvio/recordingmarker.h"
 #include "devicechooser.h"
 #include "frameclock.h"
 #include "recoptions.h"
@@ -70,9 +72,10 @@ const char kUsage[] =
     "                  rounded down to multiples of 16)\n"
     "  --dump-audio    also write the AAC audio as ADTS beside the FLV (.AAC)\n"
     "  --source test   the picture: a moving test pattern with a picture counter\n"
-    "                  (the default)\n"
+    "                  (the default without a usable $DISPLAY, or with --flash-at)\n"
     "  --source screen the X screen of $DISPLAY (its primary monitor), scaled to the\n"
-    "                  picture size with area averaging, cursor included\n"
+    "                  picture size with area averaging, cursor included (the\n"
+    "                  default where there is a display)\n"
     "  --source screen:X,Y,W,H  the W x H screen rectangle at X,Y (physical pixels),\n"
     "                  copied 1:1 when the picture size equals it, else scaled\n"
     "  --flash-at LIST (test source) white pictures at these milliseconds after the\n"
@@ -336,13 +339,22 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
-    const bool bScreen = options.m_strSource == "screen" && !options.m_bListDevices;
+    const bool bSourceGiven = !options.m_strSource.empty();
+    const char* display = std::getenv("DISPLAY");
+    options.ChooseDefaultSource(display && *display);
+    bool bScreen = options.m_strSource == "screen" && !options.m_bListDevices;
     if (bScreen && !options.m_FlashAtMs.empty()) {
         std::fprintf(stderr, "tolvane-rec: --flash-at works with --source test only\n%s", kUsage);
         return kExitUsage;
     }
     CaptureRect screenRect;
-    if (bScreen && !ResolveScreen(options, screenRect, error)) return Fail(kExitCannotStart, error);
+    if (bScreen && !ResolveScreen(options, screenRect, error)) {
+        if (bSourceGiven) return Fail(kExitCannotStart, error);
+        // The screen was only the default: the test pattern instead.
+        std::fprintf(stderr, "tolvane-rec: %s; recording the test pattern\n", error.c_str());
+        options.m_strSource = "test";
+        bScreen = false;
+    }
     const int signalFd = OpenSignalFd();
     if (signalFd < 0) return Fail(kExitCannotStart, std::string("signalfd: ") + std::strerror(errno));
     const bool bTerminal = isatty(STDOUT_FILENO) == 1;
@@ -370,6 +382,9 @@ int main(int argc, char** argv) {
     const std::string dumpPath = options.m_bDumpAudio ? CRecOptions::DumpPathFor(path) : std::string();
     if (!CheckWritable(path, error) || (!dumpPath.empty() && !CheckWritable(dumpPath, error)))
         return Fail(kExitCannotStart, error);
+    for (const std::string& unfinished : CRecordingMarker::FindUnfinished(CRecordingMarker::FolderOf(path)))
+        std::fprintf(stderr, "tolvane-rec: %s was left unfinished by a crash; repair it with: flvtool repair '%s'\n",
+                     unfinished.c_str(), unfinished.c_str());
     CScreenSource screen;
     if (bScreen && !screen.Open(screenRect, options.m_nWidth, options.m_nHeight, session.Engine(), error))
         return Fail(kExitCannotStart, error);

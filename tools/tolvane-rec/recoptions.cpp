@@ -122,6 +122,10 @@ bool CRecOptions::ParseSize(const std::string& value, std::string& error) {
     return true;
 }
 
+void CRecOptions::ChooseDefaultSource(bool bDisplay) {
+    if (m_strSource.empty()) m_strSource = bDisplay && m_FlashAtMs.empty() ? "screen" : "test";
+}
+
 bool CRecOptions::ParseSource(const std::string& value, std::string& error) {
     if (value == "test" || value == "screen") {
         m_strSource = value;

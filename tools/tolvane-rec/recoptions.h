@@ -28,13 +28,17 @@ public:
     bool m_bSizeRounded = false;    // --size was not a multiple of 16
     bool m_bSizeGiven = false;      // --size was given
     bool m_bDumpAudio = false;
-    std::string m_strSource = "test";  // "test" or "screen"
+    std::string m_strSource;           // "test" or "screen"; empty: not given
     bool m_bScreenRect = false;        // --source screen:X,Y,W,H
     int m_nScreenX = 0;                // the rectangle, physical pixels
     int m_nScreenY = 0;
     int m_nScreenWidth = 0;
     int m_nScreenHeight = 0;
     std::vector<std::uint32_t> m_FlashAtMs;  // flash instants, ms after the first picture
+
+    // Without --source: the screen where there is a display and no
+    // --flash-at (which needs the test pattern), else the test pattern.
+    void ChooseDefaultSource(bool bDisplay);
 
     // The documents folder: `xdg-user-dir DOCUMENTS`, else $HOME/Documents,
     // else $HOME (else the current folder).

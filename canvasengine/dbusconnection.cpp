@@ -1,5 +1,7 @@
 #include "dbusconnection.h"
 
+#include <cstdlib>
+
 #include "basekit/tickcount.h"
 
 namespace {
@@ -15,7 +17,17 @@ struct ErrorGuard {
 
 std::unique_ptr<CDBusConnection> CDBusConnection::OpenSession(std::string& error) {
     ErrorGuard guard;
-    DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SESSION, &guard.error);
+    // libdbus reads the session bus address once per process; the address
+    // is taken from the environment at each open instead, so that a new
+    // session (a test's private bus) is found.
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    DBusConnection* connection = address && *address ? dbus_connection_open_private(address, &guard.error)
+                                                     : dbus_bus_get_private(DBUS_BUS_SESSION, &guard.error);
+    if (connection && address && *address && !dbus_bus_register(connection, &guard.error)) {
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+        connection = nullptr;
+    }
     if (!connection) {
         error = "no session bus (" + guard.Text() + ")";
         return nullptr;

@@ -19,6 +19,9 @@ struct CPipeWireStream::Impl {
     pw_stream* pStream = nullptr;
     spa_hook streamListener{};
     spa_hook coreListener{};
+    pw_registry* pRegistry = nullptr;
+    spa_hook registryListener{};
+    std::uint32_t dwNode = 0;
     spa_video_info_raw format{};
     bool bSwapRB = false;
     bool bStreamed = false;  // reached the streaming state once
@@ -110,6 +113,12 @@ struct CPipeWireStream::Impl {
         pw_stream_queue_buffer(self->pStream, newest);
     }
 
+    // The cast's node leaving (the compositor's cast ended) ends the stream.
+    static void OnGlobalRemove(void* data, uint32_t id) {
+        auto* self = static_cast<Impl*>(data);
+        if (id == self->dwNode) self->Lost("the screen-cast node went away");
+    }
+
     static void OnCoreError(void* data, uint32_t id, int, int res, const char* message) {
         auto* self = static_cast<Impl*>(data);
         if (id == PW_ID_CORE && res == -EPIPE) self->Lost(message ? message : "the remote went away");
@@ -123,6 +132,12 @@ const pw_stream_events kStreamEvents = [] {
     e.state_changed = CPipeWireStream::Impl::OnStateChanged;
     e.param_changed = CPipeWireStream::Impl::OnParamChanged;
     e.process = CPipeWireStream::Impl::OnProcess;
+    return e;
+}();
+const pw_registry_events kRegistryEvents = [] {
+    pw_registry_events e{};
+    e.version = PW_VERSION_REGISTRY_EVENTS;
+    e.global_remove = CPipeWireStream::Impl::OnGlobalRemove;
     return e;
 }();
 const pw_core_events kCoreEvents = [] {
@@ -155,6 +170,9 @@ std::unique_ptr<CPipeWireStream> CPipeWireStream::Connect(int fd, std::uint32_t 
         return nullptr;
     }
     pw_core_add_listener(p.pCore, &p.coreListener, &kCoreEvents, &p);
+    p.dwNode = node;
+    p.pRegistry = pw_core_get_registry(p.pCore, PW_VERSION_REGISTRY, 0);
+    if (p.pRegistry) pw_registry_add_listener(p.pRegistry, &p.registryListener, &kRegistryEvents, &p);
     p.pStream = pw_stream_new(p.pCore, "tolvane-screen",
                               pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                                 PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -197,6 +215,10 @@ CPipeWireStream::~CPipeWireStream() {
     if (!p.pLoop) return;
     pw_thread_loop_stop(p.pLoop);
     if (p.pStream) pw_stream_destroy(p.pStream);
+    if (p.pRegistry) {
+        spa_hook_remove(&p.registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(p.pRegistry));
+    }
     if (p.pCore) {
         spa_hook_remove(&p.coreListener);
         pw_core_disconnect(p.pCore);

@@ -6,7 +6,6 @@
 
 #include "basekit/logwrapper.h"
 #include "pipewirestream.h"
-#include "screencastportal.h"
 
 namespace {
 constexpr std::int64_t kMaxAreaPixels = 8192LL * 8192;
@@ -25,11 +24,19 @@ std::unique_ptr<CScreenBackend> CPortalScreen::Open(std::string& error) {
         }
         UC_LOG(CLogWrapper::LOG_WARNING, " --- no screen-cast picture within " << kFirstPictureMs << " ms");
     }
-    return std::unique_ptr<CScreenBackend>(new CPortalScreen(std::move(portal), std::move(stream)));
+    const CScreenCastPortal::Stream monitor = portal->GetStream();
+    return std::unique_ptr<CScreenBackend>(new CPortalScreen(std::move(portal), monitor, std::move(stream)));
 }
 
-CPortalScreen::CPortalScreen(std::unique_ptr<CScreenCastPortal> portal, std::unique_ptr<CPipeWireStream> stream)
-    : m_pPortal(std::move(portal)), m_pStream(std::move(stream)) {}
+std::unique_ptr<CScreenBackend> CPortalScreen::FromStream(std::unique_ptr<CPipeWireStream> stream,
+                                                          const CScreenCastPortal::Stream& monitor) {
+    if (!stream) return nullptr;
+    return std::unique_ptr<CScreenBackend>(new CPortalScreen(nullptr, monitor, std::move(stream)));
+}
+
+CPortalScreen::CPortalScreen(std::unique_ptr<CScreenCastPortal> portal, const CScreenCastPortal::Stream& monitor,
+                             std::unique_ptr<CPipeWireStream> stream)
+    : m_pPortal(std::move(portal)), m_monitor(monitor), m_pStream(std::move(stream)) {}
 
 CPortalScreen::~CPortalScreen() {
     m_pStream.reset();  // before the session it belongs to
@@ -37,21 +44,21 @@ CPortalScreen::~CPortalScreen() {
 }
 
 int CPortalScreen::GetWidth() {
-    const CScreenCastPortal::Stream& s = m_pPortal->GetStream();
+    const CScreenCastPortal::Stream& s = m_monitor;
     int width = s.nWidth;
     if (width <= 0) m_pStream->UseLatest([&width](const std::uint8_t*, int w, int, int) { width = w; });
     return s.nX + std::max(width, 0);
 }
 
 int CPortalScreen::GetHeight() {
-    const CScreenCastPortal::Stream& s = m_pPortal->GetStream();
+    const CScreenCastPortal::Stream& s = m_monitor;
     int height = s.nHeight;
     if (height <= 0) m_pStream->UseLatest([&height](const std::uint8_t*, int, int h, int) { height = h; });
     return s.nY + std::max(height, 0);
 }
 
 bool CPortalScreen::IsAlive() {
-    if (m_bAlive && (!m_pPortal->Poll() || !m_pStream->IsAlive())) m_bAlive = false;
+    if (m_bAlive && ((m_pPortal && !m_pPortal->Poll()) || !m_pStream->IsAlive())) m_bAlive = false;
     return m_bAlive;
 }
 
@@ -77,7 +84,7 @@ bool CPortalScreen::StretchBlt(IOBSEngineDC* dc, int dx, int dy, int dw, int dh,
     if (!dc || !dc->GetBits() || dw < 1 || dh < 1 || sw < 1 || sh < 1) return false;
     if (static_cast<std::int64_t>(dw) * dh > kMaxAreaPixels) return false;
     if (!IsAlive()) return false;
-    const CScreenCastPortal::Stream& mon = m_pPortal->GetStream();
+    const CScreenCastPortal::Stream& mon = m_monitor;
     bool cut = false;
     int aw = 0, ah = 0;
     m_pStream->UseLatest([&](const std::uint8_t* bits, int width, int height, int stride) {

@@ -13,9 +13,9 @@
 
 #include "canvasengine/halftonescaler.h"
 #include "screenbackend.h"
+#include "screencastportal.h"
 
 class CPipeWireStream;
-class CScreenCastPortal;
 
 class CPortalScreen : public CScreenBackend {
 public:
@@ -25,6 +25,11 @@ public:
 
     // Null with `error` set when the portal refused, failed or is missing.
     static std::unique_ptr<CScreenBackend> Open(std::string& error);
+    // A screen over a stream already connected, without a portal session;
+    // monitor: the monitor's place and size on the desktop (0 sizes: the
+    // stream's own). Used by the tests with a stream of their own.
+    static std::unique_ptr<CScreenBackend> FromStream(std::unique_ptr<CPipeWireStream> stream,
+                                                      const CScreenCastPortal::Stream& monitor);
     ~CPortalScreen() override;
 
     int GetWidth() override;
@@ -40,9 +45,11 @@ public:
                          int streamH, double& x0, double& y0, double& x1, double& y1);
 
 private:
-    CPortalScreen(std::unique_ptr<CScreenCastPortal> portal, std::unique_ptr<CPipeWireStream> stream);
+    CPortalScreen(std::unique_ptr<CScreenCastPortal> portal, const CScreenCastPortal::Stream& monitor,
+                  std::unique_ptr<CPipeWireStream> stream);
 
-    std::unique_ptr<CScreenCastPortal> m_pPortal;
+    std::unique_ptr<CScreenCastPortal> m_pPortal;  // null without a portal session
+    const CScreenCastPortal::Stream m_monitor;
     std::unique_ptr<CPipeWireStream> m_pStream;
     CHalftoneScaler m_scaler;
     std::vector<std::uint8_t> m_area;    // the area cut from the stream picture

@@ -166,6 +166,54 @@ TEST(PipeWireStreamTest, DeliversTheNewestPictureAndNoticesTheSourceGoing) {
     EXPECT_TRUE(WaitUntil([&] { return !stream->IsAlive(); }, 5000));
 }
 
+// The screen context over a real stream: a monitor of 320x180 desktop
+// pixels streamed at 640x360 (scale 2), placed right of another monitor.
+TEST(PortalScreenTest, CutsDesktopAreasFromAScaledStream) {
+    CWaylandStack stack;
+    std::string why;
+    if (!stack.StartPipeWire(why)) GTEST_SKIP() << "no private PipeWire here: " << why;
+    CTestVideoProducer producer;
+    producer.SetQuadrants({0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00});
+    if (!producer.Start(stack.PipeWireSocket(), 640, 360, why)) GTEST_SKIP() << "no PipeWire video source: " << why;
+    std::unique_ptr<CPipeWireStream> stream =
+        CPipeWireStream::Connect(ConnectSocket(stack.PipeWireSocket()), producer.NodeId(), why);
+    ASSERT_TRUE(stream) << why;
+    ASSERT_TRUE(stream->WaitFirstPicture(10000));
+    CScreenCastPortal::Stream monitor;
+    monitor.nX = 1000;
+    monitor.nWidth = 320;
+    monitor.nHeight = 180;
+    std::unique_ptr<CScreenBackend> screen = CPortalScreen::FromStream(std::move(stream), monitor);
+    EXPECT_EQ(screen->GetWidth(), 1320);
+    EXPECT_EQ(screen->GetHeight(), 180);
+
+    Surface whole(160, 90);
+    ASSERT_TRUE(screen->StretchBlt(&whole.dc, 0, 0, 160, 90, 1000, 0, 320, 180));
+    EXPECT_EQ(whole.At(5, 5), 0xFF0000u);
+    EXPECT_EQ(whole.At(155, 5), 0x00FF00u);
+    EXPECT_EQ(whole.At(5, 85), 0x0000FFu);
+    EXPECT_EQ(whole.At(155, 85), 0xFFFF00u);
+    // A 40x40 region around the middle, 1:1 in desktop pixels: 80x80 stream
+    // pixels scaled down, each quarter one colour.
+    Surface region(40, 40);
+    ASSERT_TRUE(screen->BitBlt(&region.dc, 0, 0, 40, 40, 1140, 70));
+    EXPECT_EQ(region.At(2, 2), 0xFF0000u);
+    EXPECT_EQ(region.At(37, 2), 0x00FF00u);
+    EXPECT_EQ(region.At(2, 37), 0x0000FFu);
+    EXPECT_EQ(region.At(37, 37), 0xFFFF00u);
+    // Left of the monitor is off the stream: black, and the dc is clipped.
+    Surface edge(40, 20);
+    edge.dc.FillColor(0xFF808080u);
+    ASSERT_TRUE(screen->BitBlt(&edge.dc, 10, 0, 40, 20, 980, 0));
+    EXPECT_EQ(edge.At(5, 5), 0x808080u);   // not drawn: left of dx
+    EXPECT_EQ(edge.At(15, 5), 0x000000u);  // desktop x 985: no monitor there
+    EXPECT_EQ(edge.At(35, 5), 0xFF0000u);  // desktop x 1005
+    EXPECT_TRUE(screen->IsAlive());
+    producer.Stop();
+    EXPECT_TRUE(WaitUntil([&] { return !screen->IsAlive(); }, 5000));
+    EXPECT_FALSE(screen->BitBlt(&region.dc, 0, 0, 40, 40, 1140, 70));
+}
+
 // The portal on a private headless sway desktop.
 class PortalDesktopTest : public ::testing::Test {
 protected:

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "basekit/tickcount.h"
@@ -117,22 +118,56 @@ TEST(PortalScreenMapping, ScalesDesktopAreasIntoStreamCoordinates) {
     EXPECT_DOUBLE_EQ(y1, 1080);
 }
 
+TEST(ScreenCastPortalToken, IsKeptInThePerUserSettingsFolder) {
+    char folder[] = "/tmp/tolvane-token-test.XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    {
+        CScopedEnv config("XDG_CONFIG_HOME", folder);
+        EXPECT_EQ(CScreenCastPortal::TokenPath(), std::string(folder) + "/orvix/Tolvane/screencast.ini");
+        EXPECT_EQ(CScreenCastPortal::LoadToken(), "");
+        CScreenCastPortal::SaveToken("3f2a-first");
+        CScreenCastPortal::SaveToken("8c1d-second");  // a new grant replaces the old one
+        EXPECT_EQ(CScreenCastPortal::LoadToken(), "8c1d-second");
+    }
+    std::filesystem::remove_all(folder);
+}
+
 // The PipeWire video path on a private PipeWire with a test video source in
 // place of the compositor's cast.
-TEST(PipeWireStreamTest, DeliversTheNewestPictureAndNoticesTheSourceGoing) {
-    CWaylandStack stack;
-    std::string why;
-    if (!stack.StartPipeWire(why)) GTEST_SKIP() << "no private PipeWire here: " << why;
-    CTestVideoProducer producer;
-    producer.SetQuadrants({0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
-    if (!producer.Start(stack.PipeWireSocket(), 320, 240, why)) GTEST_SKIP() << "no PipeWire video source: " << why;
+class PipeWireStreamTest : public ::testing::Test {
+protected:
+    // Starts PipeWire and the test source, and connects a stream to it;
+    // m_strSkip says why when PipeWire or the source cannot start.
+    std::unique_ptr<CPipeWireStream> Connect(int width, int height, const std::array<std::uint32_t, 4>& quadrants) {
+        std::string why;
+        if (!m_stack.StartPipeWire(why)) {
+            m_strSkip = "no private PipeWire here: " + why;
+            return nullptr;
+        }
+        m_producer.SetQuadrants(quadrants);
+        if (!m_producer.Start(m_stack.PipeWireSocket(), width, height, why)) {
+            m_strSkip = "no PipeWire video source: " + why;
+            return nullptr;
+        }
+        std::unique_ptr<CPipeWireStream> stream =
+            CPipeWireStream::Connect(ConnectSocket(m_stack.PipeWireSocket()), m_producer.NodeId(), why);
+        EXPECT_TRUE(stream) << why;
+        if (stream && !stream->WaitFirstPicture(10000)) {
+            ADD_FAILURE() << "no picture; produced " << m_producer.Produced() << "\n" << m_stack.LogTail("wireplumber");
+            return nullptr;
+        }
+        return stream;
+    }
 
-    const int fd = ConnectSocket(stack.PipeWireSocket());
-    ASSERT_GE(fd, 0);
-    std::unique_ptr<CPipeWireStream> stream = CPipeWireStream::Connect(fd, producer.NodeId(), why);
-    ASSERT_TRUE(stream) << why;
-    ASSERT_TRUE(stream->WaitFirstPicture(10000)) << "produced " << producer.Produced() << "\n"
-                                                 << stack.LogTail("wireplumber");
+    CWaylandStack m_stack;
+    CTestVideoProducer m_producer;
+    std::string m_strSkip;
+};
+
+TEST_F(PipeWireStreamTest, DeliversTheNewestPictureAndNoticesTheSourceGoing) {
+    std::unique_ptr<CPipeWireStream> stream = Connect(320, 240, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
+    if (!m_strSkip.empty()) GTEST_SKIP() << m_strSkip;
+    ASSERT_TRUE(stream);
     int width = 0, height = 0;
     unsigned corners[4] = {};
     ASSERT_TRUE(stream->UseLatest([&](const std::uint8_t* bits, int w, int h, int stride) {
@@ -151,7 +186,7 @@ TEST(PipeWireStreamTest, DeliversTheNewestPictureAndNoticesTheSourceGoing) {
     EXPECT_EQ(corners[3], 0xFFFFFFu);
 
     // A change shows in the newest picture.
-    producer.SetQuadrants({0x202020, 0x202020, 0x202020, 0xC08040});
+    m_producer.SetQuadrants({0x202020, 0x202020, 0x202020, 0xC08040});
     EXPECT_TRUE(WaitUntil(
         [&] {
             unsigned rgb = 0;
@@ -162,23 +197,16 @@ TEST(PipeWireStreamTest, DeliversTheNewestPictureAndNoticesTheSourceGoing) {
     EXPECT_TRUE(stream->IsAlive());
 
     // The source going away ends the stream: the recording can finish.
-    producer.Stop();
+    m_producer.Stop();
     EXPECT_TRUE(WaitUntil([&] { return !stream->IsAlive(); }, 5000));
 }
 
 // The screen context over a real stream: a monitor of 320x180 desktop
 // pixels streamed at 640x360 (scale 2), placed right of another monitor.
-TEST(PortalScreenTest, CutsDesktopAreasFromAScaledStream) {
-    CWaylandStack stack;
-    std::string why;
-    if (!stack.StartPipeWire(why)) GTEST_SKIP() << "no private PipeWire here: " << why;
-    CTestVideoProducer producer;
-    producer.SetQuadrants({0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00});
-    if (!producer.Start(stack.PipeWireSocket(), 640, 360, why)) GTEST_SKIP() << "no PipeWire video source: " << why;
-    std::unique_ptr<CPipeWireStream> stream =
-        CPipeWireStream::Connect(ConnectSocket(stack.PipeWireSocket()), producer.NodeId(), why);
-    ASSERT_TRUE(stream) << why;
-    ASSERT_TRUE(stream->WaitFirstPicture(10000));
+TEST_F(PipeWireStreamTest, PortalScreenCutsDesktopAreasFromAScaledStream) {
+    std::unique_ptr<CPipeWireStream> stream = Connect(640, 360, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00});
+    if (!m_strSkip.empty()) GTEST_SKIP() << m_strSkip;
+    ASSERT_TRUE(stream);
     CScreenCastPortal::Stream monitor;
     monitor.nX = 1000;
     monitor.nWidth = 320;
@@ -209,7 +237,7 @@ TEST(PortalScreenTest, CutsDesktopAreasFromAScaledStream) {
     EXPECT_EQ(edge.At(15, 5), 0x000000u);  // desktop x 985: no monitor there
     EXPECT_EQ(edge.At(35, 5), 0xFF0000u);  // desktop x 1005
     EXPECT_TRUE(screen->IsAlive());
-    producer.Stop();
+    m_producer.Stop();
     EXPECT_TRUE(WaitUntil([&] { return !screen->IsAlive(); }, 5000));
     EXPECT_FALSE(screen->BitBlt(&region.dc, 0, 0, 40, 40, 1140, 70));
 }

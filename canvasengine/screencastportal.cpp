@@ -204,26 +204,7 @@ CScreenCastPortal::Result CScreenCastPortal::Open(std::string& error) {
                  },
                  code,
                  [&](const std::string& key, DBusMessageIter* value) {
-                     if (key == "restore_token" && dbus_message_iter_get_arg_type(value) == DBUS_TYPE_STRING) {
-                         const char* text = nullptr;
-                         dbus_message_iter_get_basic(value, &text);
-                         newRestore = text;
-                     }
-                     if (key != "streams" || dbus_message_iter_get_arg_type(value) != DBUS_TYPE_ARRAY) return;
-                     DBusMessageIter streams, stream;
-                     dbus_message_iter_recurse(value, &streams);
-                     if (dbus_message_iter_get_arg_type(&streams) != DBUS_TYPE_STRUCT) return;
-                     dbus_message_iter_recurse(&streams, &stream);  // the first stream: one monitor was asked for
-                     if (dbus_message_iter_get_arg_type(&stream) != DBUS_TYPE_UINT32) return;
-                     dbus_uint32_t node = 0;
-                     dbus_message_iter_get_basic(&stream, &node);
-                     m_stream.dwNode = node;
-                     haveStream = true;
-                     if (!dbus_message_iter_next(&stream)) return;
-                     CDBusConnection::ReadVardict(&stream, [this](const std::string& k, DBusMessageIter* v) {
-                         if (k == "position") ReadPair(v, m_stream.nX, m_stream.nY);
-                         if (k == "size") ReadPair(v, m_stream.nWidth, m_stream.nHeight);
-                     });
+                     haveStream |= ReadStartResult(key, value, m_stream, newRestore);
                  },
                  error))
         return kFailed;
@@ -255,6 +236,30 @@ CScreenCastPortal::Result CScreenCastPortal::Open(std::string& error) {
                                                              << m_stream.nWidth << "x" << m_stream.nHeight << " at "
                                                              << m_stream.nX << "," << m_stream.nY);
     return kOk;
+}
+
+bool CScreenCastPortal::ReadStartResult(const std::string& key, DBusMessageIter* value, Stream& stream,
+                                        std::string& restoreToken) {
+    if (key == "restore_token" && dbus_message_iter_get_arg_type(value) == DBUS_TYPE_STRING) {
+        const char* text = nullptr;
+        dbus_message_iter_get_basic(value, &text);
+        restoreToken = text;
+    }
+    if (key != "streams" || dbus_message_iter_get_arg_type(value) != DBUS_TYPE_ARRAY) return false;
+    DBusMessageIter streams, first;
+    dbus_message_iter_recurse(value, &streams);
+    if (dbus_message_iter_get_arg_type(&streams) != DBUS_TYPE_STRUCT) return false;
+    dbus_message_iter_recurse(&streams, &first);  // the first stream: one monitor was asked for
+    if (dbus_message_iter_get_arg_type(&first) != DBUS_TYPE_UINT32) return false;
+    dbus_uint32_t node = 0;
+    dbus_message_iter_get_basic(&first, &node);
+    stream.dwNode = node;
+    if (dbus_message_iter_next(&first))
+        CDBusConnection::ReadVardict(&first, [&stream](const std::string& k, DBusMessageIter* v) {
+            if (k == "position") ReadPair(v, stream.nX, stream.nY);
+            if (k == "size") ReadPair(v, stream.nWidth, stream.nHeight);
+        });
+    return true;
 }
 
 int CScreenCastPortal::TakePipeWireFd() {

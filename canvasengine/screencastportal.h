@@ -50,6 +50,12 @@ public:
     // False once the portal closed the session or left the bus.
     bool Poll();
 
+    // Reads one entry of Start's results: "streams" (the first stream's node,
+    // position and size into `stream`; true when it had one) and
+    // "restore_token". Anything else, or of another type, is ignored.
+    static bool ReadStartResult(const std::string& key, DBusMessageIter* value, Stream& stream,
+                                std::string& restoreToken);
+
     // Where the restore token is kept: the per-user settings folder.
     static std::string TokenPath();
     static std::string LoadToken();

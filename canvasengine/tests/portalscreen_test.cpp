@@ -2,8 +2,6 @@
 // the PipeWire video path against a real PipeWire with a test source, and
 // the screen-cast portal on a private headless sway desktop.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <array>
@@ -45,16 +43,6 @@ private:
     std::string m_strOld;
     bool m_bHad = false;
 };
-
-int ConnectSocket(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return fd;
-    if (fd >= 0) ::close(fd);
-    return -1;
-}
 
 bool Near(unsigned rgb, unsigned want, int tolerance = 30) {
     for (int shift : {0, 8, 16})
@@ -145,12 +133,12 @@ protected:
             return nullptr;
         }
         m_producer.SetQuadrants(quadrants);
-        if (!m_producer.Start(m_stack.PipeWireSocket(), width, height, why)) {
+        if (!m_producer.Start(m_stack.ConnectPipeWire(), width, height, why)) {
             m_strSkip = "no PipeWire video source: " + why;
             return nullptr;
         }
         std::unique_ptr<CPipeWireStream> stream =
-            CPipeWireStream::Connect(ConnectSocket(m_stack.PipeWireSocket()), m_producer.NodeId(), why);
+            CPipeWireStream::Connect(m_stack.ConnectPipeWire(), m_producer.NodeId(), why);
         EXPECT_TRUE(stream) << why;
         if (stream && !stream->WaitFirstPicture(10000)) {
             ADD_FAILURE() << "no picture; produced " << m_producer.Produced() << "\n" << m_stack.LogTail("wireplumber");

@@ -2,9 +2,6 @@
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -93,18 +90,13 @@ CTestVideoProducer::~CTestVideoProducer() {
     if (m_pImpl->pLoop) pw_thread_loop_destroy(m_pImpl->pLoop);
 }
 
-bool CTestVideoProducer::Start(const std::string& socketPath, int width, int height, std::string& why) {
+bool CTestVideoProducer::Start(int fd, int width, int height, std::string& why) {
     pw_init(nullptr, nullptr);
     Impl& p = *m_pImpl;
     p.nWidth = width;
     p.nHeight = height;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        if (fd >= 0) ::close(fd);
-        why = "cannot connect to " + socketPath;
+    if (fd < 0) {
+        why = "cannot connect to PipeWire";
         return false;
     }
     p.pLoop = pw_thread_loop_new("test-producer", nullptr);

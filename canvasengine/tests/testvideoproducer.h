@@ -17,9 +17,9 @@ public:
     CTestVideoProducer(const CTestVideoProducer&) = delete;
     CTestVideoProducer& operator=(const CTestVideoProducer&) = delete;
 
-    // Connects to the PipeWire socket at `socketPath` and waits until the
-    // node has its id; false with the reason otherwise.
-    bool Start(const std::string& socketPath, int width, int height, std::string& why);
+    // Connects over `fd` (a connected PipeWire socket, taken over) and waits
+    // until the node has its id; false with the reason otherwise.
+    bool Start(int fd, int width, int height, std::string& why);
     std::uint32_t NodeId() const { return m_dwNode.load(); }
     // Quadrants top-left, top-right, bottom-left, bottom-right as 0xRRGGBB.
     void SetQuadrants(const std::array<std::uint32_t, 4>& rgb);

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -194,6 +197,16 @@ bool CWaylandStack::StartDesktop(const std::string& outputName, std::string& why
     }
     why = "xdg-desktop-portal did not come up: " + LogTail("xdp");
     return false;
+}
+
+int CWaylandStack::ConnectPipeWire() const {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, PipeWireSocket().c_str(), sizeof(address.sun_path) - 1);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
 }
 
 void CWaylandStack::KillPortal() {

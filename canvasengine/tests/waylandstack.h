@@ -31,6 +31,9 @@ public:
 
     std::string BusAddress() const { return "unix:path=" + m_strRoot + "/bus"; }
     std::string PipeWireSocket() const { return m_strRoot + "/rt/pipewire-0"; }
+    // A new connection to the PipeWire socket (what the portal's
+    // OpenPipeWireRemote hands out); -1 when it cannot be made.
+    int ConnectPipeWire() const;
     std::string ConfigHome() const { return m_strRoot + "/cfg"; }
     // The Wayland socket's absolute path, the XWayland display (":N").
     const std::string& WaylandDisplay() const { return m_strWayland; }

@@ -8,8 +8,7 @@
 #include "canvassource.h"
 #include "devicecontext.h"
 #include "frameschedule.h"
-#include "screengrabber.h"
-#include "xconnection.h"
+#include "screenbackend.h"
 
 namespace {
 constexpr int kMaxSide = 8192;
@@ -106,11 +105,16 @@ bool CCanvas::Start() {
     }
     if (m_bRunning.load()) return true;
     JoinThread();  // a thread told to stop from inside a callback
-    std::unique_ptr<CScreenGrabber> grabber = CScreenGrabber::Open(nullptr);
+    // The one place where the way of reading the screen is chosen.
+    const CScreenBackend::Kind kind = CScreenBackend::ChosenKind();
+    std::string error;
+    std::unique_ptr<CScreenBackend> grabber = CScreenBackend::Open(kind, error);
     if (!grabber) {
-        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- no X display, the canvas does not start");
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- " << error << ", the canvas does not start");
         return false;
     }
+    if (kind != CScreenBackend::Kind::kX11)
+        UC_LOG_THIS(CLogWrapper::LOG_INFO, "canvas " << m_strName << " reads the screen through the " << CScreenBackend::KindName(kind));
     {
         std::lock_guard<std::mutex> lock(m_grabberMutex);
         m_pLiveGrabber = grabber.get();
@@ -118,7 +122,7 @@ bool CCanvas::Start() {
     m_pStopEvent = std::make_unique<CEventWrapper>(true, false);
     m_pDoneEvent = std::make_unique<CEventWrapper>(true, false);
     m_bRunning.store(true);
-    m_thread = std::thread([this, owned = grabber.release()] { ThreadMain(std::unique_ptr<CScreenGrabber>(owned)); });
+    m_thread = std::thread([this, owned = grabber.release()] { ThreadMain(std::unique_ptr<CScreenBackend>(owned)); });
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "canvas " << m_strName << " started");
     return true;
 }
@@ -145,7 +149,7 @@ void CCanvas::JoinThread() {
         UC_LOG_THIS(CLogWrapper::LOG_WARNING,
                     " --- the canvas thread did not end in " << kStopGraceMs << " ms, shutting the X connection down");
         std::lock_guard<std::mutex> lock(m_grabberMutex);
-        if (m_pLiveGrabber) m_pLiveGrabber->GetConnection().Shutdown();
+        if (m_pLiveGrabber) m_pLiveGrabber->Shutdown();
     }
     m_thread.join();
     m_pStopEvent.reset();
@@ -154,7 +158,7 @@ void CCanvas::JoinThread() {
                 "canvas " << m_strName << " stopped: " << m_nPictures << " pictures, " << m_nSkipped << " slots skipped");
 }
 
-void CCanvas::ThreadMain(std::unique_ptr<CScreenGrabber> grabber) {
+void CCanvas::ThreadMain(std::unique_ptr<CScreenBackend> grabber) {
     t_pThreadCanvas = this;
     m_nPictures = 0;
     m_nSkipped = 0;
@@ -203,7 +207,7 @@ void CCanvas::ThreadMain(std::unique_ptr<CScreenGrabber> grabber) {
     m_pDoneEvent->Signal();
 }
 
-void CCanvas::RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenGrabber* grabber) {
+void CCanvas::RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenBackend* grabber) {
     std::lock_guard<std::recursive_mutex> callbacks(m_callbackMutex);
     Settings settings;
     std::vector<std::shared_ptr<CCanvasSource>> sources;
@@ -229,7 +233,7 @@ void CCanvas::RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenGrabber
     m_pSink->OnVideoFrame(static_cast<int>(slot), &frame);
 }
 
-void CCanvas::DrawSource(CCanvasSource& source, int width, int height, CScreenGrabber* grabber) {
+void CCanvas::DrawSource(CCanvasSource& source, int width, int height, CScreenBackend* grabber) {
     OBSEngineDsSourceSink* sink = source.GetSink();
     if (source.IsRemoved() || !sink) return;
     const CCanvasSource::Params params = source.GetParams();

@@ -14,7 +14,7 @@
 #include "canvasengine/obsenginecanvas.h"
 
 class CCanvasSource;
-class CScreenGrabber;
+class CScreenBackend;
 
 class CCanvas : public IOBSEngineCanvas {
 public:
@@ -37,7 +37,7 @@ public:
     void SetSink(OBSEngineSink* sink) override;
     void SetBackgroundColor(std::uint32_t argb) override;
 
-    // Time Stop gives the canvas thread before it shuts the X connection down.
+    // Time Stop gives the canvas thread before it shuts the screen's connection down.
     static constexpr int kStopGraceMs = 2000;
 
 private:
@@ -48,9 +48,9 @@ private:
         std::uint32_t dwBackground;
     };
 
-    void ThreadMain(std::unique_ptr<CScreenGrabber> grabber);
-    void RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenGrabber* grabber);
-    void DrawSource(CCanvasSource& source, int width, int height, CScreenGrabber* grabber);
+    void ThreadMain(std::unique_ptr<CScreenBackend> grabber);
+    void RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenBackend* grabber);
+    void DrawSource(CCanvasSource& source, int width, int height, CScreenBackend* grabber);
     // Waits for an ended (or ending) canvas thread and frees what it used.
     void JoinThread();
     bool OnCanvasThread() const;
@@ -71,7 +71,7 @@ private:
     // saw the failure, so no other thread may close it. m_pLiveGrabber lets
     // Stop shut the connection down while the thread still has it.
     std::mutex m_grabberMutex;
-    CScreenGrabber* m_pLiveGrabber = nullptr;
+    CScreenBackend* m_pLiveGrabber = nullptr;
     // Set up by Start, freed once the thread has ended.
     std::unique_ptr<CEventWrapper> m_pStopEvent;  // manual reset: the thread is to end
     std::unique_ptr<CEventWrapper> m_pDoneEvent;  // manual reset: the thread has ended

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "screenbackend.h"
 #include "screengrabber.h"
 
 void CDeviceContext::Fill(std::uint8_t* bits, int w, int h, int stride, std::uint32_t argb) {
@@ -17,5 +18,6 @@ void CDeviceContext::Fill(std::uint8_t* bits, int w, int h, int stride, std::uin
 void CDeviceContext::FillColor(std::uint32_t argb) { Fill(m_pBits, m_nWidth, m_nHeight, m_nStride, argb); }
 
 IOBSEngineScreenDC* CDeviceContext::GetScreenDC() {
+    if (m_pGrabber) return m_pGrabber->IsAlive() ? m_pGrabber : nullptr;
     return m_pScreen && m_pScreen->IsAlive() ? m_pScreen : nullptr;
 }

@@ -4,13 +4,18 @@
 
 #include "canvasengine/obsenginedc.h"
 
+class CScreenBackend;
 class CScreenGrabber;
 
 class CDeviceContext : public IOBSEngineDC {
 public:
     // bits: the area's top-left pixel inside a picture whose rows are stride bytes apart.
-    CDeviceContext(std::uint8_t* bits, int width, int height, int stride, CScreenGrabber* screen)
+    // screen: the canvas's screen backend (X11 or portal).
+    CDeviceContext(std::uint8_t* bits, int width, int height, int stride, CScreenBackend* screen)
         : m_pBits(bits), m_nWidth(width), m_nHeight(height), m_nStride(stride), m_pScreen(screen) {}
+    // screen: an X screen grabber used directly.
+    CDeviceContext(std::uint8_t* bits, int width, int height, int stride, CScreenGrabber* screen)
+        : m_pBits(bits), m_nWidth(width), m_nHeight(height), m_nStride(stride), m_pGrabber(screen) {}
     virtual ~CDeviceContext() = default;
     CDeviceContext(const CDeviceContext&) = delete;
     CDeviceContext& operator=(const CDeviceContext&) = delete;
@@ -30,5 +35,6 @@ private:
     int m_nWidth;
     int m_nHeight;
     int m_nStride;
-    CScreenGrabber* m_pScreen;
+    CScreenBackend* m_pScreen = nullptr;
+    CScreenGrabber* m_pGrabber = nullptr;
 };

@@ -2,11 +2,17 @@
 
 #include "basekit/logwrapper.h"
 #include "canvas.h"
+#include "screenbackend.h"
 #include "xconnection.h"
 
 extern "C" {
 
 CANVASENGINE_API bool OBSEngine_Load() {
+    // The portal is asked when a canvas starts: that is when the user chooses.
+    if (CScreenBackend::ChosenKind() == CScreenBackend::Kind::kPortal) {
+        UC_LOG(CLogWrapper::LOG_INFO, "the screen is read through the screen-cast portal");
+        return true;
+    }
     std::unique_ptr<CXConnection> connection = CXConnection::Open(nullptr);
     if (!connection) return false;
     UC_LOG(CLogWrapper::LOG_INFO, "X display " << DisplayString(connection->GetDisplay()) << " ready");

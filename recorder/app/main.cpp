@@ -73,6 +73,10 @@ int main(int argc, char** argv) {
     CCrashHandler::install(program, CCrashReportTool::afterDump, nullptr);
     // The C library follows the user's locale for the Chinese and English texts.
     std::setlocale(LC_ALL, "");
+    // On a Wayland desktop the bar runs under XWayland: its docking, the
+    // region frame and the single-instance property are X11 features. The
+    // screen itself is read through the screen-cast portal there.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tolvane");
     // Without a desktop theme Qt falls back to its old Windows look; message

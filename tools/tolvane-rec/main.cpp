@@ -5,6 +5,7 @@
 //   tolvane-rec [-o FILE] [-t SECONDS] [--mic NAME|default|none]
 //               [--speaker NAME|default|none] [--size WxH] [--dump-audio]
 //               [--source test|screen|screen:X,Y,W,H] [--flash-at MS,MS,...]
+//               [--backend x11|portal]
 // SIGINT / SIGTERM stop and finish the file; SIGUSR1 pauses and resumes.
 // Exit status: 0 success, 1 wrong usage, 2 cannot start (device, path,
 // engine, display), 3 the recording failed while it ran (write error, X
@@ -59,6 +60,7 @@ const char kUsage[] =
     "       tolvane-rec [-o FILE] [-t SECONDS] [--mic NAME|default|none]\n"
     "                   [--speaker NAME|default|none] [--size WxH] [--dump-audio]\n"
     "                   [--source test|screen|screen:X,Y,W,H] [--flash-at MS,MS,...]\n"
+    "                   [--backend x11|portal]\n"
     "\n"
     "  --list-devices  the microphones and speakers (ID and name; * marks the default)\n"
     "  -o FILE         the FLV file (default: the documents folder, named after the\n"
@@ -81,10 +83,16 @@ const char kUsage[] =
     "  --flash-at LIST (test source) white pictures at these milliseconds after the\n"
     "                  first picture; each prints 'flash at tick T' (T = engine\n"
     "                  clock, ms)\n"
+    "  --backend x11|portal  how the screen is read: the X server, or the desktop's\n"
+    "                  screen-cast portal and PipeWire (Wayland). Default: the portal\n"
+    "                  on a Wayland session (XDG_SESSION_TYPE=wayland), else X11; the\n"
+    "                  environment variable TOLVANE_CAPTURE_BACKEND overrides it too.\n"
+    "                  Rectangles are always given in X (XWayland) coordinates.\n"
     "\n"
     "SIGUSR1 pauses and resumes. Exit status: 0 success, 1 wrong usage, 2 the\n"
-    "recording could not start (device, path, X display), 3 it failed while\n"
-    "running (write error, X display gone; the file is finished either way).\n";
+    "recording could not start (device, path, X display, screen-cast portal\n"
+    "refused or failed), 3 it failed while running (write error, X display or\n"
+    "screen-cast session gone; the file is finished either way).\n";
 
 int Fail(int status, const std::string& message) {
     std::fflush(stdout);
@@ -339,6 +347,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
+    // The capture component reads its backend choice from the environment.
+    if (!options.m_strBackend.empty()) ::setenv("TOLVANE_CAPTURE_BACKEND", options.m_strBackend.c_str(), 1);
     const bool bSourceGiven = !options.m_strSource.empty();
     const char* display = std::getenv("DISPLAY");
     options.ChooseDefaultSource(display && *display);
@@ -423,6 +433,6 @@ int main(int argc, char** argv) {
     }
     if (stopCode != 0) return Fail(kExitFailed, EngineFailure("StopRecord", stopCode));
     if (result.screenLost)
-        return Fail(kExitFailed, "the X display went away; the recording was stopped and the file finished");
+        return Fail(kExitFailed, "the X display went away (or the screen-cast session ended); the recording was stopped and the file finished");
     return kExitOk;
 }

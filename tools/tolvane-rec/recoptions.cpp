@@ -84,6 +84,13 @@ bool CRecOptions::Parse(int argc, char** argv, std::string& error) {
             if (!value(v) || !ParseSource(v, error)) return false;
         } else if (arg == "--flash-at") {
             if (!value(v) || !ParseFlashList(v, error)) return false;
+        } else if (arg == "--backend") {
+            if (!value(v)) return false;
+            if (v != "x11" && v != "portal") {
+                error = "--backend takes x11 or portal, not '" + v + "'";
+                return false;
+            }
+            m_strBackend = v;
         } else {
             error = "unknown argument '" + arg + "'";
             return false;

@@ -29,6 +29,7 @@ public:
     bool m_bSizeGiven = false;      // --size was given
     bool m_bDumpAudio = false;
     std::string m_strSource;           // "test" or "screen"; empty: not given
+    std::string m_strBackend;          // --backend: "x11", "portal", empty: chosen by the capture component
     bool m_bScreenRect = false;        // --source screen:X,Y,W,H
     int m_nScreenX = 0;                // the rectangle, physical pixels
     int m_nScreenY = 0;

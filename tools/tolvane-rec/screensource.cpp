@@ -21,7 +21,7 @@ bool CScreenSource::Start(std::string& error) {
     m_bridge.SetRecording(true);
     if (m_bridge.StartCanvas()) return true;
     m_bridge.SetRecording(false);
-    error = "the screen capture could not start (X display gone?)";
+    error = "the screen capture could not start (X display gone, or the screen-cast portal refused or failed)";
     return false;
 }
 

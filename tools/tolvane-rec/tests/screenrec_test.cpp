@@ -26,6 +26,7 @@
 #include "support/mediaprobe.h"
 #include "support/pulseserver.h"
 #include "testscreen.h"
+#include "waylandstack.h"
 #include "xvfbserver.h"
 
 namespace {
@@ -340,6 +341,36 @@ TEST_F(TolvaneRecScreen, NoDisplayOrARectangleOffTheScreenIsRefused) {
     }
     EXPECT_FALSE(std::filesystem::exists(m_strDir + "/a.flv") || std::filesystem::exists(m_strDir + "/b.flv") ||
                  std::filesystem::exists(m_strDir + "/c.flv"));
+}
+
+// On a headless Wayland desktop whose portal turns the cast down (it is set
+// to cast an output that does not exist), tolvane-rec --backend portal ends
+// at once with exit 2 and a message.
+TEST_F(TolvaneRecScreen, ARefusedScreenCastEndsWithExit2AndAMessage) {
+    CWaylandStack stack;
+    std::string why;
+    if (!stack.StartPipeWire(why) || !stack.StartDesktop("NO-SUCH-OUTPUT", why))
+        GTEST_SKIP() << "the headless Wayland desktop did not start: " << why;
+    setenv("DISPLAY", stack.XDisplay().c_str(), 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", stack.BusAddress().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", stack.ConfigHome().c_str(), 1);
+    CRun run({"--backend", "portal", "--source", "screen", "-t", "3", "-o", m_strDir + "/a.flv"},
+             m_strDir + "/a.txt");
+    const int status = run.Wait(30s);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(status, 2) << run.Output();
+    EXPECT_NE(run.Output().find("screen-cast portal refused or failed"), std::string::npos) << run.Output();
+}
+
+TEST(TolvaneRecScreenOptions, BackendTakesX11OrPortal) {
+    CRecOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse(options, {"--backend", "portal"}, error)) << error;
+    EXPECT_EQ(options.m_strBackend, "portal");
+    CRecOptions other;
+    EXPECT_FALSE(Parse(other, {"--backend", "wayland"}, error));
+    EXPECT_NE(error.find("--backend takes x11 or portal"), std::string::npos) << error;
 }
 
 TEST_F(TolvaneRecScreen, AnXServerThatGoesAwayStopsTheRecordingWithAFinishedFile) {

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "basekit/datapackage.h"
@@ -15,16 +14,6 @@ namespace {
 
 const char* BoolText(std::uint32_t flag) {
     return flag ? "true" : "false";
-}
-
-// A package of its own holding a copy of every readable byte of `source`:
-// producers hand over packages that wrap their codec's output buffer.
-CDataPackage* CopyPayload(const CDataPackage* source) {
-    std::size_t length = source ? source->GetPackageLength() : 0;
-    auto* copy = new CDataPackage(length);
-    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
-        copy->AdvancePackageWritePtr(length);
-    return copy;
 }
 
 // Writes all of `size` bytes; false (errno set) when the file took fewer.
@@ -47,7 +36,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 CDumpAudioMuxer::CDumpAudioMuxer() = default;
 
 CDumpAudioMuxer::~CDumpAudioMuxer() {
-    if (m_PumpThread.joinable()) Stop();
+    if (m_Worker.IsRunning()) Stop();
     CloseFile();
 }
 
@@ -64,7 +53,7 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
                     << strFilePath << ", strFilePathTmp(UTF8)= " << strFilePath
                     << ", wSampleRate= " << wSampleRate << ", wChannLayout=" << wChannLayout
                     << ", AudioType=" << AudioType << ", bHaveAudio=" << BoolText(bHaveAudio));
-    if (m_PumpThread.joinable()) {
+    if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
         return -95;
     }
@@ -77,9 +66,7 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- file open fail");
         return -100;
     }
-    try {
-        m_PumpThread = std::thread(&CDumpAudioMuxer::PumpThread, this);
-    } catch (const std::system_error&) {
+    if (m_Worker.Start(&CDumpAudioMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return -95;
     }
@@ -89,12 +76,11 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
 void CDumpAudioMuxer::PushMediaData(bool bVideo, bool /*bKeyFrame*/, CDataPackage* payload,
                                     std::uint32_t timestampMs) {
     if (bVideo) return;
+    // Producers hand over packages that wrap their codec's output buffer.
     MediaPacket packet;
-    packet.data = CopyPayload(payload);
+    packet.data = CDataPackage::CopyPackage(payload);
     packet.timestamp = timestampMs;
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_Queue.push_back(std::move(packet));
-    m_DataEvent.Signal();
+    m_Worker.Push(std::move(packet));
 }
 
 std::uint32_t CDumpAudioMuxer::SetVideoConfig(CDataPackage& /*config*/) {
@@ -110,13 +96,7 @@ std::uint32_t CDumpAudioMuxer::AddSubMuxer(IMUXPushData* /*other*/) {
 }
 
 int CDumpAudioMuxer::Stop() {
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        thread = std::move(m_PumpThread);
-        m_StopEvent.Signal();
-    }
-    if (thread.joinable()) thread.join();
+    m_Worker.Stop();
     std::lock_guard<std::mutex> lock(m_Lock);
     CloseFile();
     return 0;
@@ -145,12 +125,8 @@ int CDumpAudioMuxer::PumpLoop() {
     for (;;) {
         // The stop event wins when both are set; what was pushed before it
         // is still written.
-        bool stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent) == 0;
-        std::list<MediaPacket> batch;
-        {
-            std::lock_guard<std::mutex> lock(m_Lock);
-            batch.swap(m_Queue);
-        }
+        bool stopping = m_Worker.Wait() == CWorkerQueue::WAKE_STOP;
+        std::list<MediaPacket> batch = m_Worker.TakeAll();
         if (!WriteBatch(batch)) {
             int error = errno;
             UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Write Fail, errno= " << error);

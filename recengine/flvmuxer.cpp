@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "basekit/datapackage.h"
@@ -27,16 +26,6 @@ const char* BoolText(std::uint32_t flag) {
     return flag ? "true" : "false";
 }
 
-// A package of its own holding a copy of every readable byte of `source`:
-// producers hand over packages that wrap their codec's output buffer.
-CDataPackage* CopyPayload(const CDataPackage* source) {
-    std::size_t length = source ? source->GetPackageLength() : 0;
-    auto* copy = new CDataPackage(length);
-    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
-        copy->AdvancePackageWritePtr(length);
-    return copy;
-}
-
 // The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows
 // (protection_absent clear).
 std::size_t AdtsHeaderLength(const CDataPackage& frame) {
@@ -56,7 +45,7 @@ std::int64_t ClockDiff(std::uint32_t a, std::uint32_t b) {
 CFlvMuxer::CFlvMuxer() = default;
 
 CFlvMuxer::~CFlvMuxer() {
-    if (m_PumpThread.joinable()) Stop();
+    if (m_Worker.IsRunning()) Stop();
     m_pFlv.reset();
     if (m_pVideoHeader) m_pVideoHeader->DestroyPackage();
 }
@@ -77,7 +66,7 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
                     << ", VideoType=" << VideoType << ", AudioType=" << AudioType
                     << ", bHaveVideo=" << BoolText(bHaveVideo) << ", bHaveAudio="
                     << BoolText(bHaveAudio) << ", bNeedBackup=" << BoolText(bNeedBackup));
-    if (m_PumpThread.joinable()) {
+    if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
         return -95;
     }
@@ -117,9 +106,7 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
     m_abAudioTagHeader[1] = 0x01;
     std::uint64_t now = GetTickMs();
     m_allLastPushMs[kAudio] = m_allLastPushMs[kVideo] = now;
-    try {
-        m_PumpThread = std::thread(&CFlvMuxer::PumpThread, this);
-    } catch (const std::system_error&) {
+    if (m_Worker.Start(&CFlvMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return -95;
     }
@@ -172,18 +159,18 @@ void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload
     if (!bVideo && !outsidePause) return;
     for (IMUXPushData* sub : m_SubMuxers) sub->PushMediaData(bVideo, bKeyFrame, payload, timestampMs);
 
+    // Producers hand over packages that wrap their codec's output buffer.
     MediaPacket packet;
-    packet.data = CopyPayload(payload);
+    packet.data = CDataPackage::CopyPackage(payload);
     packet.timestamp = mapped;
     packet.bKeyFrame = bKeyFrame;
     packet.bVideo = bVideo;
     Stream stream = bVideo ? kVideo : kAudio;
-    (bVideo ? m_VideoQueue : m_AudioQueue).push_back(std::move(packet));
     if (bVideo) ++m_nVideoPushed;
     m_adwNewestMs[stream] = m_abPushed[stream] ? std::max(m_adwNewestMs[stream], mapped) : mapped;
     m_abPushed[stream] = true;
     m_allLastPushMs[stream] = GetTickMs();
-    m_DataEvent.Signal();
+    m_Worker.Push(std::move(packet));
 }
 
 std::uint32_t CFlvMuxer::SetVideoConfig(CDataPackage& config) {
@@ -242,13 +229,7 @@ std::uint32_t CFlvMuxer::GetPausedMs() {
 }
 
 int CFlvMuxer::Stop() {
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        thread = std::move(m_PumpThread);
-        m_StopEvent.Signal();
-    }
-    if (thread.joinable()) thread.join();
+    m_Worker.Stop();
     std::lock_guard<std::mutex> lock(m_Lock);
     m_pFlv.reset();
     return 0;
@@ -273,11 +254,13 @@ int CFlvMuxer::PumpLoop() {
     bool stopping = false;
     while (!stopping) {
         const CTimeValueWrapper poll(0, kHoldPollUs);
-        stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent, holding ? &poll : nullptr) == 0;
+        stopping = m_Worker.Wait(holding ? &poll : nullptr) == CWorkerQueue::WAKE_STOP;
         int code = 0;
         Stream failed = kAudio;
         {
             std::lock_guard<std::mutex> lock(m_Lock);
+            for (MediaPacket& packet : m_Worker.TakeAll())
+                (packet.bVideo ? m_VideoQueue : m_AudioQueue).push_back(std::move(packet));
             // At stop everything still queued is written, in order, before
             // the file is finished.
             code = WriteQueued(stopping, holding, failed);

@@ -35,11 +35,10 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "basekit/eventwrapper.h"
 #include "enginetypes.h"
+#include "workerqueue.h"
 
 class CDataPackage;
 class CFlvWriter;
@@ -148,9 +147,10 @@ private:
     std::string m_strActiveVideoHeader;
     std::uint64_t m_nVideoPushed = 0;
     std::uint64_t m_nVideoWritten = 0;
-    std::thread m_PumpThread;
-    CEventWrapper m_StopEvent{true, false};
-    CEventWrapper m_DataEvent{false, false};
+    // Packets pushed and not yet taken by the writer thread (both streams, in
+    // push order), which sorts them into the two queues below at each
+    // wake-up, under m_Lock.
+    CWorkerQueue m_Worker;
     std::list<MediaPacket> m_AudioQueue;
     std::list<MediaPacket> m_VideoQueue;
     std::set<IMUXPushData*> m_SubMuxers;

@@ -42,6 +42,10 @@ public:
     // A new heap chain sharing every block by reference count, with the same
     // read and write positions. Release it with DestroyPackage().
     CDataPackage* DuplicatePackage() const;
+    // A new heap package of one block owning a copy of every readable byte of
+    // `source` (an empty one for null), for holders that keep data past the
+    // life of a buffer they were handed. Release it with DestroyPackage().
+    static CDataPackage* CopyPackage(const CDataPackage* source);
     // Deletes this heap package and every package chained behind it.
     void DestroyPackage();
 

@@ -9,6 +9,7 @@
 
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "recengine/enginecodes.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
                     << ", AudioType=" << AudioType << ", bHaveAudio=" << BoolText(bHaveAudio));
     if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     CloseFile();
     // Others may open the file for reading and writing while it is written.
@@ -64,11 +65,11 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
                   : ::open(strFilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_nFile < 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- file open fail");
-        return -100;
+        return MUX_INIT_NO_OUTPUT;
     }
     if (m_Worker.Start(&CDumpAudioMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     return 0;
 }

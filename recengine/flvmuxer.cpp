@@ -7,20 +7,39 @@
 
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 #include "basekit/tickcount.h"
 #include "basekit/timevaluewrapper.h"
 #include "flvio/aacutil.h"
+#include "flvio/flviotag.h"
 #include "flvio/flvwriter.h"
+#include "recengine/enginecodes.h"
 
 namespace {
 
 constexpr std::size_t kAdtsHeaderLen = 7;
 constexpr std::size_t kAdtsHeaderWithCrcLen = 9;
 constexpr std::size_t kVideoTagHeaderLen = 5;
+// The first byte of a video tag body: frame type << 4 | codec.
+constexpr std::uint8_t kAvcKeyFrame = (FLV_FRAME_KEY << 4) | FLV_CODEC_AVC;      // 0x17
+constexpr std::uint8_t kAvcInterFrame = (FLV_FRAME_INTER << 4) | FLV_CODEC_AVC;  // 0x27
+// The AVC packet type (second byte): sequence header or coded frame; the
+// AAC packet type likewise.
+constexpr std::uint8_t kAvcSequenceHeader = 0x00;
+constexpr std::uint8_t kAvcNalu = 0x01;
+constexpr std::uint8_t kAacSequenceHeader = 0x00;
+constexpr std::uint8_t kAacRaw = 0x01;
+// The sample-size and channel arguments of the audio byte: 0 is 16-bit and
+// stereo.
+constexpr int kAac16Bit = 0;
+constexpr int kAacStereo = 0;
+// onMetaData: the codec IDs it names, and the flag that writes every key so
+// that the tag keeps its size when it is rewritten at the end.
+constexpr unsigned kMetaVideoCodecId = FLV_CODEC_AVC;
+constexpr unsigned kMetaAudioCodecId = FLV_SOUND_AAC;
+constexpr int kMetaAllKeys = 1;
 // How often a writer thread that keeps packets back looks at them again.
 constexpr std::int64_t kHoldPollUs = 50 * 1000;
-// The writer's code for "no writer object".
-constexpr int kNoWriter = 10007;
 
 const char* BoolText(std::uint32_t flag) {
     return flag ? "true" : "false";
@@ -68,7 +87,7 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
                     << BoolText(bHaveAudio) << ", bNeedBackup=" << BoolText(bNeedBackup));
     if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     m_wWidth = nWidth;
     m_wHeight = nHeight;
@@ -77,38 +96,39 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
     m_pFlv.reset(new (std::nothrow) CFlvWriter());
     if (!m_pFlv) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- ULL == m_pFlv");
-        return -100;
+        return MUX_INIT_NO_OUTPUT;
     }
     int rv = m_pFlv->Init(strFilePath, 0, 0, 2);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv init fail, error= " << rv);
-        return -99;
+        return MUX_INIT_WRITER_FAILED;
     }
-    rv = m_pFlv->CreateMetaData(0, m_wWidth, m_wHeight, 0, 0, 7, 0, 0.0, 10, 1, m_dwMetaDataPos,
-                                m_dwMetaDataLen, 1);
+    rv = m_pFlv->CreateMetaData(0, m_wWidth, m_wHeight, 0, 0, kMetaVideoCodecId, 0, 0.0,
+                                kMetaAudioCodecId, 1, m_dwMetaDataPos, m_dwMetaDataLen, kMetaAllKeys);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateMetaData fail, error= " << rv);
-        return -98;
+        return MUX_INIT_METADATA;
     }
-    rv = m_pFlv->CreateAudioStream(FLV_SOUND_AAC, FLV_RATE_44KHZ, 0, 0, m_dwAudioStreamId);
+    rv = m_pFlv->CreateAudioStream(FLV_SOUND_AAC, FLV_RATE_44KHZ, kAac16Bit, kAacStereo,
+                                   m_dwAudioStreamId);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateAudioStream fail, error= " << rv);
-        return -97;
+        return MUX_INIT_AUDIO_STREAM;
     }
     rv = m_pFlv->CreateVideoStream(FLV_CODEC_AVC, m_dwVideoStreamId);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateVideoStream fail, error= " << rv);
-        return -96;
+        return MUX_INIT_VIDEO_STREAM;
     }
-    // AAC (10) << 4 | 44 kHz (3) << 2 | 16-bit (2) | stereo (1), then the
-    // AAC packet type of a raw frame.
-    m_abAudioTagHeader[0] = static_cast<std::uint8_t>((10 << 4) | (3 << 2) | 2 | 1);
-    m_abAudioTagHeader[1] = 0x01;
+    // The audio byte of the declared stream (0xAF: AAC, 44 kHz, 16-bit,
+    // stereo), then the AAC packet type of a raw frame.
+    m_abAudioTagHeader[0] = CFlvioTag::GetAudioType(FLV_SOUND_AAC, FLV_RATE_44KHZ, kAac16Bit, kAacStereo);
+    m_abAudioTagHeader[1] = kAacRaw;
     std::uint64_t now = GetTickMs();
     m_allLastPushMs[kAudio] = m_allLastPushMs[kVideo] = now;
     if (m_Worker.Start(&CFlvMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     return 0;
 }
@@ -182,7 +202,8 @@ std::uint32_t CFlvMuxer::SetVideoConfig(CDataPackage& config) {
             current.compare(kVideoTagHeaderLen, std::string::npos, bytes) == 0)
             return 0;
     }
-    static const std::uint8_t kHeader[kVideoTagHeaderLen] = {0x17, 0x00, 0x00, 0x00, 0x00};
+    static const std::uint8_t kHeader[kVideoTagHeaderLen] = {kAvcKeyFrame, kAvcSequenceHeader, 0x00,
+                                                             0x00, 0x00};
     auto* header = new CDataPackage(kVideoTagHeaderLen + bytes.size());
     header->Write(kHeader, sizeof kHeader);
     header->Write(bytes.data(), bytes.size());
@@ -333,7 +354,7 @@ int CFlvMuxer::WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed) {
 }
 
 int CFlvMuxer::WriteTag(bool bVideo, std::uint32_t timestamp, CDataPackage& body, int growCode) {
-    if (!m_pFlv) return kNoWriter;
+    if (!m_pFlv) return UC_ERR_NO_WRITER;
     unsigned long tagPos = 0;
     int rv = bVideo ? m_pFlv->WriteVideo(timestamp, body, m_dwVideoStreamId, &tagPos)
                     : m_pFlv->WriteAudio(timestamp, body, m_dwAudioStreamId, &tagPos);
@@ -355,7 +376,7 @@ int CFlvMuxer::WriteAudioHeader(const MediaPacket& packet) {
     unsigned configLen = sizeof config;
     if (!GetAACConfigureFromAdts(adts, sizeof adts, config, &configLen)) return ERR_BAD_ADTS_HEADER;
     CDataPackage body(2 + configLen);
-    const std::uint8_t kHeader[2] = {m_abAudioTagHeader[0], 0x00};
+    const std::uint8_t kHeader[2] = {m_abAudioTagHeader[0], kAacSequenceHeader};
     body.Write(kHeader, sizeof kHeader);
     body.Write(config, configLen);
     return WriteTag(false, packet.timestamp, body, ERR_AUDIO_HEADER_WRITE);
@@ -397,7 +418,7 @@ int CFlvMuxer::WriteVideoPacket(MediaPacket& packet) {
         m_bVideoHeaderWritten = 1;
     }
     const std::uint8_t header[kVideoTagHeaderLen] = {
-        static_cast<std::uint8_t>(packet.bKeyFrame ? 0x17 : 0x27), 0x01, 0x00, 0x00, 0x00};
+        packet.bKeyFrame ? kAvcKeyFrame : kAvcInterFrame, kAvcNalu, 0x00, 0x00, 0x00};
     CDataPackage body(sizeof header, header, CDataPackage::FLAG_NONE, sizeof header);
     CDataPackage* frame = packet.data ? packet.data->DuplicatePackage() : nullptr;
     body.Append(frame);
@@ -408,7 +429,7 @@ int CFlvMuxer::WriteVideoPacket(MediaPacket& packet) {
 }
 
 int CFlvMuxer::FinishFile() {
-    if (!m_pFlv) return kNoWriter;
+    if (!m_pFlv) return UC_ERR_NO_WRITER;
     // The time line has the pauses removed already, so the last time stamp
     // is the recorded length; the writer takes whole seconds, rounded here
     // to the nearest.
@@ -416,8 +437,8 @@ int CFlvMuxer::FinishFile() {
     unsigned long tagPos = 0, tagLen = 0;
     int rv = m_pFlv->Seek(static_cast<long>(m_dwMetaDataPos), 0);
     if (rv == 0) {
-        rv = m_pFlv->CreateMetaData(seconds, m_wWidth, m_wHeight, 0, 0, 7, 0, 0.0, 10, 1, tagPos,
-                                    tagLen, 1);
+        rv = m_pFlv->CreateMetaData(seconds, m_wWidth, m_wHeight, 0, 0, kMetaVideoCodecId, 0, 0.0,
+                                    kMetaAudioCodecId, 1, tagPos, tagLen, kMetaAllKeys);
     }
     m_pFlv->Flush();
     m_pFlv->Finished();

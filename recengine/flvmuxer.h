@@ -67,9 +67,10 @@ public:
     CFlvMuxer& operator=(const CFlvMuxer&) = delete;
 
     // Opens the file, declares the streams, writes the provisional
-    // onMetaData and starts the writer thread. 0, or -100 (no writer),
-    // -99 (writer Init), -98 (CreateMetaData), -97 (CreateAudioStream),
-    // -96 (CreateVideoStream), -95 (thread not started, or already running).
+    // onMetaData and starts the writer thread. 0, or a MuxInitResult:
+    // -100 (no writer), -99 (writer Init), -98 (CreateMetaData),
+    // -97 (CreateAudioStream), -96 (CreateVideoStream), -95 (thread not
+    // started, or already running).
     // Only path, the picture values and notify are used; the rest is logged.
     int Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeight, std::uint16_t nFps,
              std::uint16_t wSampleRate, std::uint16_t wChannLayout, int VideoType, int AudioType,

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include "basekit/resultcodes.h"
 
 namespace basekit {
 struct DataBlock;
@@ -26,8 +27,8 @@ public:
     // Result codes of the package operations.
     enum {
         PKG_OK = 0,
-        PKG_NOT_ENOUGH = 10015,  // not enough readable bytes or free room
-        PKG_BAD_ARG = 10008,
+        PKG_NOT_ENOUGH = UC_ERR_NO_ROOM,  // not enough readable bytes or free room
+        PKG_BAD_ARG = UC_ERR_BAD_ARGUMENT,
     };
 
     explicit CDataPackage(std::size_t size = 0, const void* data = nullptr, int flags = FLAG_NONE,

@@ -9,6 +9,7 @@
 
 #include "avcsps.h"
 #include "basekit/datapackage.h"
+#include "basekit/resultcodes.h"
 #include "flvdamageprobe.h"
 #include "flvio/flvreader.h"
 #include "flvio/flvwriter.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr int kEndOfData = 10015;
 constexpr std::uint64_t kFirstTagOffset = 13;
 // Far more than any file puts in front of its first audio and video tags.
 constexpr std::size_t kMaxReadAhead = 256;
@@ -53,10 +53,10 @@ CFlvRemuxer::TagPtr CFlvRemuxer::NextTag() {
         m_nOffset += tag->GetEncodeLen();
         return held;
     }
-    if (rv != kEndOfData) {
+    if (rv != UC_ERR_NO_ROOM) {
         m_bDamaged = true;
         m_strError = "damaged file at offset " + std::to_string(m_nOffset) + ": " +
-                     CFlvDamageProbe(m_strIn, m_nInSize).CheckTag(m_nOffset, rv ? rv : kEndOfData);
+                     CFlvDamageProbe(m_strIn, m_nInSize).CheckTag(m_nOffset, rv ? rv : UC_ERR_NO_ROOM);
     }
     return nullptr;
 }

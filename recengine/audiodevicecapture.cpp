@@ -22,17 +22,6 @@ constexpr std::uint32_t kEngineRate = 44100;
 constexpr std::uint32_t kEngineChannels = 2;
 constexpr std::uint32_t kFormatS16 = 1;  // decodekit's signed 16-bit interleaved
 
-// Cuts to at most 127 bytes without splitting a UTF-8 sequence.
-std::string CutUtf8(const char* text) {
-    std::string s(text);
-    if (s.size() > 127) {
-        std::size_t n = 127;
-        while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-        s.resize(n);
-    }
-    return s;
-}
-
 // The rate and channel search: the first combination the device takes as it
 // is (its own rate; its channel count, or stereo from a device with more
 // channels, which the server folds down). A device whose rate is none of the
@@ -98,12 +87,12 @@ int CAudioDeviceCapture::StartCapture(bool bIsInputDevice, const char* deviceNam
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- 0 > iBufferLen (1)");
         return -2;
     }
-    m_strDeviceName = CutUtf8(deviceName);
+    m_strDeviceName = CutDeviceText(deviceName);
     if (!endpointId || endpointId[0] == '\0') {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- 0 >= iBufferLen (2)");
         return -2;
     }
-    m_strEndpointId = CutUtf8(endpointId);
+    m_strEndpointId = CutDeviceText(endpointId);
 
     int rv = _ConnectServer();
     if (rv != 0) return rv;
@@ -278,7 +267,7 @@ void CAudioDeviceCapture::_ReleaseEndpoint() {
 
 void CAudioDeviceCapture::_ThreadMain(Snapshot snap) {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
-    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread, bIsInputDevice= " << (snap.bIsInputDevice ? "true" : "false"));
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread, bIsInputDevice= " << TrueFalse(snap.bIsInputDevice));
     const int startResult = _StartStream(snap);
     m_nStartResult = startResult;
     m_startedEvent.Signal();

@@ -15,17 +15,6 @@ namespace {
 
 constexpr std::uint64_t kQueryTimeoutUs = 3 * 1000 * 1000;
 
-// Copies `src` into a 128-byte field, cut to at most 127 bytes without
-// splitting a UTF-8 sequence.
-void CopyCut(char (&dst)[128], const std::string& src) {
-    std::size_t n = std::min<std::size_t>(src.size(), sizeof(dst) - 1);
-    if (n < src.size()) {
-        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) --n;
-    }
-    std::memcpy(dst, src.data(), n);
-    dst[n] = '\0';
-}
-
 }  // namespace
 
 // The sink and the queue of the Init thread. Shared with the messages in
@@ -250,8 +239,8 @@ bool CAudioDeviceEnum::_ListEndpoints(bool bInput, const EndpointList& endpoints
     for (int i = 0; i < n; ++i) {
         DeviceEntry& entry = devices[i];
         entry = DeviceEntry{};
-        CopyCut(entry.name, endpoints[i].name);
-        CopyCut(entry.id, endpoints[i].id);
+        CopyDeviceText(entry.name, endpoints[i].name);
+        CopyDeviceText(entry.id, endpoints[i].id);
         entry.isDefault = !bMarked && endpoints[i].id == defaultId;
         if (entry.isDefault) bMarked = true;
     }

@@ -58,17 +58,10 @@ private:
 constexpr int kLevelTable[33] = {0, 1, 2, 3, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 7, 7,
                                  7, 7, 8, 8, 8, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
 
-const char* TrueFalse(bool b) { return b ? "true" : "false"; }
 
 bool IdEmpty(const char (&id)[128]) { return id[0] == '\0'; }
 
 void ZeroId(char (&id)[128]) { std::memset(id, 0, sizeof(id)); }
-
-// Copies a NUL-terminated text into a zero-filled 128-byte field, at most 127 bytes.
-void CopyId(char (&dst)[128], const char* src) {
-    ZeroId(dst);
-    if (src) std::memcpy(dst, src, strnlen(src, sizeof(dst) - 1));
-}
 
 // Compares two ID fields as strings (each ends at its first NUL or after 128 bytes).
 bool SameId(const char (&a)[128], const char (&b)[128]) {
@@ -202,8 +195,8 @@ int CAVOrvixRecordImpl::_StartCapture(bool bInput) {
     if (IdEmpty(record.GuidName)) return 0;
     char name[128];
     char id[128];
-    CopyId(name, record.DevicesName.c_str());
-    CopyId(id, record.GuidName);
+    CopyDeviceText(name, record.DevicesName.c_str());
+    CopyDeviceText(id, record.GuidName);
     const char* kind = bInput ? "Input" : "Output";
     if (_Capture(bInput)->StartCapture(bInput, name, id) != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "StartCapture fail(" << kind << "), DevicesName= " << name
@@ -427,7 +420,7 @@ std::uint32_t CAVOrvixRecordImpl::GetDeviceList(std::list<AudioDeviceInfo>* devi
             info.m_bCapture = bInput ? 1 : 0;
             info.DevicesName = entry.name;
             info.m_bDefault = entry.isDefault ? 1 : 0;
-            CopyId(info.GuidName, entry.id);
+            CopyDeviceText(info.GuidName, entry.id);
             UC_LOG_THIS(CLogWrapper::LOG_INFO,
                         " --- Device Name= " << info.DevicesName << " , Device GUID= " << info.GuidName
                                              << ", " << (entry.isDefault ? "Default Device" : "Normal Device")
@@ -559,14 +552,14 @@ bool CAVOrvixRecordImpl::_TrySetCurrentAudioDeviceByName(const std::list<AudioDe
         ++counter;
         if (!m_bIsCapture) {
             record.DevicesName = entry.DevicesName;
-            CopyId(record.GuidName, found);
+            CopyDeviceText(record.GuidName, found);
             record.m_bCapture = bInput ? 1 : 0;
             continue;
         }
         (bInput ? inputSeen : outputSeen) = true;
         if (entry.DevicesName != record.DevicesName) {
             record.DevicesName = entry.DevicesName;
-            CopyId(record.GuidName, found);
+            CopyDeviceText(record.GuidName, found);
             record.m_bCapture = bInput ? 1 : 0;
             _ReplaceCapture(bInput, true);
         }

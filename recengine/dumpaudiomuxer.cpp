@@ -13,10 +13,6 @@
 
 namespace {
 
-const char* BoolText(std::uint32_t flag) {
-    return flag ? "true" : "false";
-}
-
 // Writes all of `size` bytes; false (errno set) when the file took fewer.
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -53,7 +49,7 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
                 "flv muxer param, strFilePathTmp(ansi)= "
                     << strFilePath << ", strFilePathTmp(UTF8)= " << strFilePath
                     << ", wSampleRate= " << wSampleRate << ", wChannLayout=" << wChannLayout
-                    << ", AudioType=" << AudioType << ", bHaveAudio=" << BoolText(bHaveAudio));
+                    << ", AudioType=" << AudioType << ", bHaveAudio=" << TrueFalse(bHaveAudio));
     if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
         return MUX_INIT_NO_THREAD;
@@ -108,13 +104,7 @@ void CDumpAudioMuxer::CloseFile() {
     m_nFile = -1;
 }
 
-int CDumpAudioMuxer::PumpThread(CDumpAudioMuxer* pTmp) {
-    if (!pTmp) {
-        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
-        return -1;
-    }
-    return pTmp->PumpLoop();
-}
+UC_WORKER_THREAD_ENTRY(CDumpAudioMuxer, PumpThread, PumpLoop)
 
 int CDumpAudioMuxer::PumpLoop() {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "aacframe/adtsheader.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
 #include "basekit/resultcodes.h"
@@ -17,8 +18,6 @@
 
 namespace {
 
-constexpr std::size_t kAdtsHeaderLen = 7;
-constexpr std::size_t kAdtsHeaderWithCrcLen = 9;
 constexpr std::size_t kVideoTagHeaderLen = 5;
 // The first byte of a video tag body: frame type << 4 | codec.
 constexpr std::uint8_t kAvcKeyFrame = (FLV_FRAME_KEY << 4) | FLV_CODEC_AVC;      // 0x17
@@ -41,17 +40,11 @@ constexpr int kMetaAllKeys = 1;
 // How often a writer thread that keeps packets back looks at them again.
 constexpr std::int64_t kHoldPollUs = 50 * 1000;
 
-const char* BoolText(std::uint32_t flag) {
-    return flag ? "true" : "false";
-}
-
-// The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows
-// (protection_absent clear).
+// The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows.
 std::size_t AdtsHeaderLength(const CDataPackage& frame) {
     std::uint8_t head[2] = {0, 0};
-    if (frame.Peek(head, sizeof head) != CDataPackage::PKG_OK) return kAdtsHeaderLen;
-    bool sync = head[0] == 0xFF && (head[1] & 0xF0) == 0xF0;
-    return sync && !(head[1] & 0x01) ? kAdtsHeaderWithCrcLen : kAdtsHeaderLen;
+    if (frame.Peek(head, sizeof head) != CDataPackage::PKG_OK) return CAdtsHeader::kHeaderBytes;
+    return CAdtsHeader::HeaderLength(head[0], head[1]);
 }
 
 // Difference b - a of two 32-bit engine-clock values that may have wrapped.
@@ -83,8 +76,8 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
                     << ", nWidth=" << nWidth << ", nHeight=" << nHeight << ", nFps=" << nFps
                     << ", wSampleRate= " << wSampleRate << ", wChannLayout=" << wChannLayout
                     << ", VideoType=" << VideoType << ", AudioType=" << AudioType
-                    << ", bHaveVideo=" << BoolText(bHaveVideo) << ", bHaveAudio="
-                    << BoolText(bHaveAudio) << ", bNeedBackup=" << BoolText(bNeedBackup));
+                    << ", bHaveVideo=" << TrueFalse(bHaveVideo) << ", bHaveAudio="
+                    << TrueFalse(bHaveAudio) << ", bNeedBackup=" << TrueFalse(bNeedBackup));
     if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
         return MUX_INIT_NO_THREAD;
@@ -256,13 +249,7 @@ int CFlvMuxer::Stop() {
     return 0;
 }
 
-int CFlvMuxer::PumpThread(CFlvMuxer* pTmp) {
-    if (!pTmp) {
-        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
-        return -1;
-    }
-    return pTmp->PumpLoop();
-}
+UC_WORKER_THREAD_ENTRY(CFlvMuxer, PumpThread, PumpLoop)
 
 int CFlvMuxer::PumpLoop() {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
@@ -369,7 +356,7 @@ int CFlvMuxer::WriteTag(bool bVideo, std::uint32_t timestamp, CDataPackage& body
 }
 
 int CFlvMuxer::WriteAudioHeader(const MediaPacket& packet) {
-    char adts[kAdtsHeaderLen];
+    char adts[CAdtsHeader::kHeaderBytes];
     if (!packet.data || packet.data->Peek(adts, sizeof adts) != CDataPackage::PKG_OK)
         return ERR_SHORT_AUDIO_HEADER;
     char config[5];

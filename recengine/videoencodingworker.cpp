@@ -131,13 +131,7 @@ UcH264EncodeParam CVideoEncodingWorker::GetEncodeParam() {
     return m_EncodeParam;
 }
 
-int CVideoEncodingWorker::VideoEncodingThread(CVideoEncodingWorker* pTmp) {
-    if (!pTmp) {
-        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
-        return -1;
-    }
-    return pTmp->EncodingLoop();
-}
+UC_WORKER_THREAD_ENTRY(CVideoEncodingWorker, VideoEncodingThread, EncodingLoop)
 
 int CVideoEncodingWorker::EncodingLoop() {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");

@@ -22,8 +22,21 @@
 #include <thread>
 
 #include "basekit/eventwrapper.h"
+#include "basekit/logwrapper.h"
 #include "basekit/timevaluewrapper.h"
 #include "enginetypes.h"
+
+// Defines the static function `Class::Entry(Class* pTmp)` a worker's thread
+// starts in: it runs pTmp->Loop(), or logs and ends without a worker. A
+// macro, so that the line logged names the worker's own function.
+#define UC_WORKER_THREAD_ENTRY(Class, Entry, Loop)                            \
+    int Class::Entry(Class* pTmp) {                                           \
+        if (!pTmp) {                                                          \
+            UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");      \
+            return -1;                                                        \
+        }                                                                     \
+        return pTmp->Loop();                                                  \
+    }
 
 class CWorkerQueue {
 public:

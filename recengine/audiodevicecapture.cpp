@@ -1,7 +1,5 @@
 #include "audiodevicecapture.h"
 
-#include <pulse/def.h>
-
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -127,7 +125,7 @@ int CAudioDeviceCapture::StartCapture(bool bIsInputDevice, const char* deviceNam
         return -11;
     }
     // The thread starts the stream; wait for its verdict.
-    int startResult = PA_ERR_TIMEOUT;
+    int startResult = PULSE_ERR_TIMEOUT;
     if (m_startedEvent.TimedWait(CTimeValueWrapper::FromMilliseconds(kStartWaitMs)) == 0) {
         startResult = m_nStartResult.load();
     } else {
@@ -197,7 +195,7 @@ int CAudioDeviceCapture::_ConnectServer() {
     int err = 0;
     m_pLoop = std::make_unique<CPulsePollLoop>();
     if (!m_pLoop->Create()) {
-        err = PA_ERR_INTERNAL;
+        err = PULSE_ERR_INTERNAL;
     } else {
         m_pConnection = std::make_unique<CPulseConnection>(*m_pLoop, "Tolvane capture");
         err = m_pConnection->Connect(CPulseLoop::DeadlineIn(kSetupTimeoutUs));
@@ -219,7 +217,7 @@ int CAudioDeviceCapture::_FindDevice(bool bIsInputDevice, const std::string& end
         return -4;
     }
     if (!format.bValidSpec) {
-        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Client->GetMixFormat fail, res=" << int(PA_ERR_INVALID));
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Client->GetMixFormat fail, res=" << int(PULSE_ERR_INVALID));
         return -6;
     }
     native.rate = format.rate;

@@ -1,7 +1,5 @@
 #include "audiodeviceenum.h"
 
-#include <pulse/def.h>
-
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -92,7 +90,7 @@ bool CAudioDeviceEnum::Init(IDeviceChangedSink* pSink) {
     auto loop = std::make_unique<CPulseThreadedLoop>();
     if (!loop->Create("devenum")) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR,
-                    " --- instance CLSID_MMDeviceEnumerator fail errorcode=" << int(PA_ERR_INTERNAL));
+                    " --- instance CLSID_MMDeviceEnumerator fail errorcode=" << int(PULSE_ERR_INTERNAL));
         return false;
     }
     auto connection = std::make_unique<CPulseConnection>(*loop, "Tolvane");
@@ -110,7 +108,7 @@ bool CAudioDeviceEnum::Init(IDeviceChangedSink* pSink) {
         m_pConnection.reset();
         m_mmEnumerator.reset();
         UC_LOG_THIS(CLogWrapper::LOG_ERROR,
-                    " --- instance CLSID_MMDeviceEnumerator fail errorcode=" << int(PA_ERR_INTERNAL));
+                    " --- instance CLSID_MMDeviceEnumerator fail errorcode=" << int(PULSE_ERR_INTERNAL));
         return false;
     }
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok");
@@ -225,7 +223,7 @@ bool CAudioDeviceEnum::_ListEndpoints(bool bInput, const EndpointList& endpoints
     // Without an endpoint of this kind there is no default endpoint either.
     if (count <= 0 || endpoints.empty()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR,
-                    " --- GetDefaultAudioEndpoint fail, errorcode=" << int(PA_ERR_NOENTITY));
+                    " --- GetDefaultAudioEndpoint fail, errorcode=" << int(PULSE_ERR_NOENTITY));
         return false;
     }
     std::string defaultId;

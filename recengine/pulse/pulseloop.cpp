@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+static_assert(int{PULSE_ERR_INVALID} == int{PA_ERR_INVALID} && int{PULSE_ERR_TIMEOUT} == int{PA_ERR_TIMEOUT} &&
+              int{PULSE_ERR_NOENTITY} == int{PA_ERR_NOENTITY} && int{PULSE_ERR_INTERNAL} == int{PA_ERR_INTERNAL});
+
 namespace {
 
 timeval WallClockIn(std::uint64_t usec) {

@@ -20,6 +20,14 @@ struct pa_mainloop;
 struct pa_mainloop_api;
 struct pa_threaded_mainloop;
 
+// The libpulse error codes (PA_ERR_*) the engine reports itself.
+enum PulseError : int {
+    PULSE_ERR_INVALID = 3,
+    PULSE_ERR_NOENTITY = 5,
+    PULSE_ERR_TIMEOUT = 8,
+    PULSE_ERR_INTERNAL = 10,
+};
+
 class CPulseLoop {
 public:
     virtual ~CPulseLoop() = default;

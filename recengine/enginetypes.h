@@ -124,7 +124,7 @@ inline std::string_view CutDeviceText(std::string_view text) {
 inline void CopyDeviceText(char (&field)[128], std::string_view text) {
     const std::string_view cut = CutDeviceText(text);
     std::memset(field, 0, sizeof field);
-    std::memcpy(field, cut.data(), cut.size());
+    if (!cut.empty()) std::memcpy(field, cut.data(), cut.size());
 }
 // A NUL-terminated text, or a full field without NUL; null copies nothing.
 inline void CopyDeviceText(char (&field)[128], const char* text) {

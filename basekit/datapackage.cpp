@@ -82,6 +82,14 @@ void CDataPackage::ReleaseBlock() {
     m_nRead = m_nWrite = m_nEnd = 0;
 }
 
+CDataPackage* CDataPackage::CopyPackage(const CDataPackage* source) {
+    std::size_t length = source ? source->GetPackageLength() : 0;
+    auto* copy = new CDataPackage(length);
+    if (length && source->Peek(copy->GetWritePtr(), length) == PKG_OK)
+        copy->AdvancePackageWritePtr(length);
+    return copy;
+}
+
 CDataPackage* CDataPackage::DuplicatePackage() const {
     CDataPackage* head = nullptr;
     CDataPackage* tail = nullptr;

@@ -61,15 +61,7 @@ long CUCFileMemory::Write(const void*, unsigned long) {
 }
 
 long CUCFileMemory::Read(void* data, unsigned long n) {
-    if (!m_bOpen) {
-        SetError(EBADF);
-        return -1;
-    }
-    if (n == 0) return 0;
-    if (!data) {
-        SetError(EINVAL);
-        return -1;
-    }
+    if (long rv = CheckTransfer(m_bOpen, data, n); rv <= 0) return rv;
     auto size = static_cast<std::int64_t>(m_strData.size());
     std::int64_t available = std::max<std::int64_t>(0, size - m_nPos);
     auto count = static_cast<std::size_t>(std::min<std::int64_t>(available, static_cast<std::int64_t>(n)));

@@ -3,6 +3,8 @@
 // of the last failed operation.
 #pragma once
 
+#include <cerrno>
+
 #include "basekit/referencecontrol.h"
 #include "basekit/ucfile.h"
 
@@ -22,6 +24,21 @@ protected:
         return error;
     }
     void ClearError() { m_nLastError = 0; }
+    // The argument checks of Read and Write: -1 with the error recorded
+    // (EBADF when the file is not open, EINVAL for null data), 0 when there
+    // is nothing to move (n == 0), 1 when the transfer may go on.
+    long CheckTransfer(bool bOpen, const void* data, unsigned long n) {
+        if (!bOpen) {
+            SetError(EBADF);
+            return -1;
+        }
+        if (n == 0) return 0;
+        if (!data) {
+            SetError(EINVAL);
+            return -1;
+        }
+        return 1;
+    }
 
 private:
     int m_nLastError = 0;

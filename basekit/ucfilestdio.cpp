@@ -124,15 +124,7 @@ int CUCFileStdio::WriteFailed(int error) {
 }
 
 long CUCFileStdio::Write(const void* data, unsigned long n) {
-    if (!m_pFile) {
-        SetError(EBADF);
-        return -1;
-    }
-    if (n == 0) return 0;
-    if (!data) {
-        SetError(EINVAL);
-        return -1;
-    }
+    if (long rv = CheckTransfer(m_pFile != nullptr, data, n); rv <= 0) return rv;
     SwitchDirection(Direction::Write);
     errno = 0;
     std::size_t written = std::fwrite(data, 1, n, m_pFile);
@@ -141,15 +133,7 @@ long CUCFileStdio::Write(const void* data, unsigned long n) {
 }
 
 long CUCFileStdio::Read(void* data, unsigned long n) {
-    if (!m_pFile) {
-        SetError(EBADF);
-        return -1;
-    }
-    if (n == 0) return 0;
-    if (!data) {
-        SetError(EINVAL);
-        return -1;
-    }
+    if (long rv = CheckTransfer(m_pFile != nullptr, data, n); rv <= 0) return rv;
     SwitchDirection(Direction::Read);
     std::clearerr(m_pFile);  // look again behind an earlier end of file
     errno = 0;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 #include "flvio/flviotag.h"
 #include "flvio/flvreader.h"
 #include "flvio/flvwriter.h"
@@ -79,7 +80,7 @@ long ReadRecording(const std::string& path, long long& bodyBytes) {
     for (;;) {
         CFlvioTag* tag = nullptr;
         const int rv = reader.GetNextTag(tag);
-        if (rv != 0) return rv == 10015 ? tags : -1;
+        if (rv != 0) return rv == UC_ERR_NO_ROOM ? tags : -1;
         bodyBytes += tag->GetDataSize();
         tag->ReleaseReference();
         ++tags;

@@ -9,34 +9,13 @@
 #include <mutex>
 #include <string>
 
+#include "aacframe/adtsheader.h"
 #include "basekit/configreader.h"
 
 namespace {
 
-// Sampling frequencies by the 4-bit sampling frequency index.
-const unsigned kSampleRates[16] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
-                                   16000, 12000, 11025, 8000,  7350,  0,     0,     0};
 // Number of channels by channel configuration.
 const unsigned char kChannels[8] = {0, 1, 2, 3, 4, 5, 6, 8};
-
-// The highest usable sampling frequency index (13 to 15 are reserved).
-const unsigned kMaxRateIndex = 12;
-// ADTS carries the frame length (header included) in 13 bits.
-const unsigned kMaxAdtsFrameLen = 0x1FFF;
-
-int FindChannelPosition(unsigned channelConfig) {
-    for (int i = 0; i < 8; ++i) {
-        if (kChannels[i] == channelConfig) return i;
-    }
-    return -1;
-}
-
-unsigned FindRateIndex(unsigned rate) {
-    for (unsigned i = 0; i < 16; ++i) {
-        if (kSampleRates[i] == rate) return i;
-    }
-    return 15;
-}
 
 const char* NonEmptyEnv(const char* name) {
     const char* v = std::getenv(name);
@@ -102,23 +81,22 @@ std::string ResolveCacheHome() {
 }  // namespace
 
 int GetAACConfigureFromAdts(const char* adts, unsigned adtsLen, char* config, unsigned* configLen) {
-    if (!adts || !config || !configLen || adtsLen < 7 || *configLen < 5) return 0;
+    if (!adts || !config || !configLen || *configLen < 5) return 0;
+    CAdtsHeader header;
+    if (!CAdtsHeader::Parse(reinterpret_cast<const unsigned char*>(adts), adtsLen, header)) return 0;
     *configLen = 5;
-    const auto* in = reinterpret_cast<const unsigned char*>(adts);
-    unsigned rateIndex = (in[2] >> 2) & 0x0F;
-    unsigned channelConfig = ((in[2] & 0x01) << 2) | (in[3] >> 6);
-    int position = FindChannelPosition(channelConfig);
-    if (position < 0 || rateIndex > kMaxRateIndex) return 0;
+    // Channel configuration 7 (eight channels) is not carried over.
+    if (header.channelConfig == 7 || header.rateIndex > CAdtsHeader::kMaxRateIndex) return 0;
 
     auto* out = reinterpret_cast<unsigned char*>(config);
-    out[0] = static_cast<unsigned char>(0x10 | (rateIndex >> 1));
-    out[1] = static_cast<unsigned char>(((rateIndex << 7) | (static_cast<unsigned>(position) << 3)) & 0xFF);
-    if (in[1] & 0x08) {
+    header.WriteAacLcConfig(reinterpret_cast<unsigned char*>(config));
+    if (header.bMpeg2) {
         // Explicit SBR signalling: sync extension 0x2B7, object type 5, SBR
         // present, output at twice the core rate.
+        const int doubled = CAdtsHeader::RateIndex(CAdtsHeader::SampleRate(header.rateIndex) * 2);
         out[2] = 0x56;
         out[3] = 0xE5;
-        out[4] = static_cast<unsigned char>(0x80 | (FindRateIndex(kSampleRates[rateIndex] * 2) << 3));
+        out[4] = static_cast<unsigned char>(0x80 | ((doubled < 0 ? 15u : static_cast<unsigned>(doubled)) << 3));
     } else {
         *configLen = 2;
     }
@@ -129,29 +107,24 @@ int GetAdtsFromDecInfo(char* adts, int* adtsLen, const unsigned char* config, in
                        unsigned payloadLen) {
     if (!adts || !config || !adtsLen || *adtsLen < 7) return 0;
     if (objectType != 5 && objectType != 2) return 0;
-    if (payloadLen > kMaxAdtsFrameLen - 7) return 0;
-    unsigned frameLen = payloadLen + 7;  // the header is counted
+    if (payloadLen > CAdtsHeader::kMaxFrameBytes - CAdtsHeader::kHeaderBytes) return 0;
 
-    unsigned rateIndex = ((config[0] & 0x07) << 1) | (config[1] >> 7);
-    unsigned channelConfig = (config[1] >> 3) & 0x0F;
-    auto* out = reinterpret_cast<unsigned char*>(adts);
-    out[0] = 0xFF;
+    const unsigned channelConfig = (config[1] >> 3) & 0x0F;
+    CAdtsHeader header;
+    header.rateIndex = ((config[0] & 0x07) << 1) | (config[1] >> 7);
+    header.frameBytes = payloadLen + CAdtsHeader::kHeaderBytes;  // the header is counted
     if (objectType == 5) {
-        unsigned channels = kChannels[channelConfig > 6 ? 7 : channelConfig];
-        out[1] = 0xF9;
-        out[2] = static_cast<unsigned char>(0x40 | (rateIndex << 2) | ((channels >> 2) & 0x01));
-        out[3] = static_cast<unsigned char>(((channels & 0x03) << 6) | ((frameLen >> 11) & 0x03));
+        // MPEG-2, AAC LC; the field takes the low three bits of the
+        // channel count.
+        header.bMpeg2 = true;
+        header.profile = 1;
+        header.channelConfig = kChannels[channelConfig > 6 ? 7 : channelConfig] & 0x07u;
         *adtsLen = 7;
     } else {
-        unsigned profile = ((config[0] >> 3) - 1) & 0x03;
-        out[1] = 0xF1;
-        out[2] = static_cast<unsigned char>((profile << 6) | (rateIndex << 2) | ((channelConfig >> 2) & 0x01));
-        out[3] = static_cast<unsigned char>(((channelConfig & 0x03) << 6) | ((frameLen >> 11) & 0x03));
+        header.profile = ((config[0] >> 3) - 1) & 0x03;
+        header.channelConfig = channelConfig & 0x07;
     }
-    out[4] = static_cast<unsigned char>((frameLen >> 3) & 0xFF);
-    out[5] = static_cast<unsigned char>(((frameLen & 0x07) << 5) | 0x1F);
-    out[6] = 0xFC;
-    return 1;
+    return header.Write(reinterpret_cast<unsigned char*>(adts)) ? 1 : 0;
 }
 
 const char* GetRPHome(int cache) {

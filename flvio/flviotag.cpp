@@ -6,13 +6,9 @@
 #include "amfcodec/flashstream.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 
 namespace {
-
-const int kBadData = 10001;
-const int kNotSupported = 10004;
-const int kBadArgument = 10008;
-const int kNoRoom = 10015;
 
 const unsigned kMaxDataSize = 0xFFFFFF;  // the body size field has 24 bits
 
@@ -133,9 +129,9 @@ void CFlvioTag::EncodeBackPointer(unsigned char* out, unsigned int dataSize) {
 int CFlvioTag::Encode(CFlashStream& stream) {
     if (!m_data) {
         UC_ASSERT_TEXT("m_data");
-        return kNoRoom;
+        return UC_ERR_NO_ROOM;
     }
-    UC_ASSERTE_RETURN(m_dataSize <= kMaxDataSize, kBadArgument);
+    UC_ASSERTE_RETURN(m_dataSize <= kMaxDataSize, UC_ERR_BAD_ARGUMENT);
     stream.PutUI8(static_cast<unsigned char>(m_tagType));
     stream.PutUI24(m_dataSize, 1);
     stream.PutUI24(m_timeStamp, 1);
@@ -155,7 +151,7 @@ int CFlvioTag::Decode(CFlashStream& stream, int headerOnly) {
     unsigned char type = 0;
     int rv = stream.GetUI8(type);
     m_tagType = static_cast<TagType>(type);
-    if (type != TAG_TYPE_AUDIO && type != TAG_TYPE_VIDEO && type != TAG_TYPE_SCRIPT) return kBadData;
+    if (type != TAG_TYPE_AUDIO && type != TAG_TYPE_VIDEO && type != TAG_TYPE_SCRIPT) return UC_ERR_BAD_DATA;
     stream.GetUI24(m_dataSize, 1);
     stream.GetUI24(m_timeStamp, 1);
     stream.GetUI8(m_timeStampExt);
@@ -168,7 +164,7 @@ int CFlvioTag::DecodeNoHeader(CFlashStream& stream) {
     CDataPackage& source = stream.GetBuf();
     // A size field larger than what is there must not take bytes that belong
     // to nobody: nothing is consumed then.
-    if (source.GetPackageLength() < static_cast<std::size_t>(m_dataSize) + 4) return kBadData;
+    if (source.GetPackageLength() < static_cast<std::size_t>(m_dataSize) + 4) return UC_ERR_BAD_DATA;
 
     CDataPackage* body = source.DuplicatePackage();
     if (CDataPackage* tail = body->Disjoint(m_dataSize)) tail->DestroyPackage();
@@ -179,7 +175,7 @@ int CFlvioTag::DecodeNoHeader(CFlashStream& stream) {
     unsigned int backPointer = 0;
     int rv = stream.GetUI32(backPointer, 1);
     if (rv != 0) return rv;
-    return backPointer == m_dataSize + GetTagHeaderSize() ? 0 : kBadData;
+    return backPointer == m_dataSize + GetTagHeaderSize() ? 0 : UC_ERR_BAD_DATA;
 }
 
 unsigned char CFlvioTag::GetAudioType(FlvSoundType format, FlvSoundRate rate, int is8Bit, int isMono) {
@@ -220,7 +216,7 @@ CFlvioData::~CFlvioData() {
 }
 
 int CFlvioData::Decode() {
-    if (!m_pPackage) return kNoRoom;
+    if (!m_pPackage) return UC_ERR_NO_ROOM;
     CFlashStream stream(*m_pPackage, 0);
     CAmfString name;
     name.SetIncludeType(1);
@@ -228,7 +224,7 @@ int CFlvioData::Decode() {
 
     unsigned char marker = 0;
     stream.GetUI8(marker);
-    if (marker != AMF_ECMA_ARRAY) return kNoRoom;
+    if (marker != AMF_ECMA_ARRAY) return UC_ERR_NO_ROOM;
     auto array = std::make_unique<CAmfECMAArray>();
     int rv = array->Decode(stream);
     if (m_bOwnValue) delete m_pValue;
@@ -237,4 +233,4 @@ int CFlvioData::Decode() {
     return rv;
 }
 
-int CFlvioData::Encode(CFlashStream& /*stream*/) { return kNotSupported; }
+int CFlvioData::Encode(CFlashStream& /*stream*/) { return UC_ERR_NOT_SUPPORTED; }

@@ -1,6 +1,7 @@
 #include "flvio/flvmultireader.h"
 
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 #include "basekit/ucfile.h"
 #include "flvio/flviotag.h"
 
@@ -9,7 +10,7 @@ namespace {
 // Length of the file at `path`; non-zero when it cannot be opened.
 int MeasureFile(const std::string& path, std::uint32_t& len) {
     CUCAutoPtr<IUCFile> file(CUCFileFactory::CreateUCFile(CUCFileFactory::UCFILE_ORDINARY));
-    if (!file) return 10005;
+    if (!file) return UC_ERR_NO_FILE;
     int rv = file->Open(path, "rb");
     if (rv != 0) return rv;
     long size = file->Seek(0, 2) == 0 ? file->Tell() : 0;
@@ -25,11 +26,11 @@ CFlvMultiReader::CFlvMultiReader() = default;
 
 CFlvMultiReader::~CFlvMultiReader() = default;
 
-int CFlvMultiReader::Init(CDataPackage& /*data*/) { return 10004; }
+int CFlvMultiReader::Init(CDataPackage& /*data*/) { return UC_ERR_NOT_SUPPORTED; }
 
 int CFlvMultiReader::Init(const std::string& strPath, int reserved, int adjustTimeStamps,
                           int /*unused*/) {
-    UC_ASSERTE_RETURN(strPath.length() > 0, 10008);
+    UC_ASSERTE_RETURN(strPath.length() > 0, UC_ERR_BAD_ARGUMENT);
     Clear();
     m_basePath = strPath;
     m_nSegmentReserved = reserved;
@@ -64,7 +65,7 @@ int CFlvMultiReader::AddFlv(const std::string& name, unsigned long dwStartTimeSt
 int CFlvMultiReader::ReadHeader(CFlvioHeader& header) {
     if (m_currentIndex < 0) {
         UC_ASSERT_TEXT("m_currentIndex >=0");
-        return 10001;
+        return UC_ERR_BAD_DATA;
     }
     if (m_currentIndex != 0)
         OpenSegment(0);
@@ -84,7 +85,7 @@ int CFlvMultiReader::GetNextTag(CFlvioTag*& tag) {
             if (!IsSegmentThere(m_currentIndex)) {
                 UC_LOG(CLogWrapper::LOG_WARNING,
                        "CFlvMultiReader::GetNextTag,file still don't download,file =" << path);
-                return 10001;
+                return UC_ERR_BAD_DATA;
             }
             int rv = CFlvReader::Init(path, m_nSegmentReserved, 1, 1);
             UC_LOG(CLogWrapper::LOG_INFO,
@@ -99,7 +100,7 @@ int CFlvMultiReader::GetNextTag(CFlvioTag*& tag) {
             ShiftTimeStamp(tag);
             return 0;
         }
-        if (rv == 10018 || m_currentIndex < 0 || m_currentIndex >= count - 1) return rv;
+        if (rv == UC_ERR_TAG_UNDECODABLE || m_currentIndex < 0 || m_currentIndex >= count - 1) return rv;
         CFlvReader::Clear();
         ++m_currentIndex;
     }
@@ -163,14 +164,14 @@ int CFlvMultiReader::Seek(long offset, int origin) {
            "CFlvMultiReader::Seek, offset=" << offset << ", origin=" << origin);
     if (origin == -1) {
         const int index = FindSegmentByTime(offset);
-        if (index < 0) return 10001;
+        if (index < 0) return UC_ERR_BAD_DATA;
         int rv = OpenSegment(index);
         if (rv != 0) return rv;
         CFlvioHeader header;
         return CFlvReader::ReadHeader(header);
     }
     if (origin == 2) {
-        if (m_flvs.empty()) return 10001;
+        if (m_flvs.empty()) return UC_ERR_BAD_DATA;
         int rv = OpenSegment(static_cast<int>(m_flvs.size()) - 1);
         UC_LOG(CLogWrapper::LOG_INFO, "CFlvMultiReader::Seek, FILE="
                                           << SegmentPath(m_flvs.back().strName)
@@ -178,7 +179,7 @@ int CFlvMultiReader::Seek(long offset, int origin) {
         if (rv != 0) return rv;
         return CFlvReader::Seek(offset, 2);
     }
-    if (origin != 0) return 10004;
+    if (origin != 0) return UC_ERR_NOT_SUPPORTED;
 
     IsGetAllFiles();
     unsigned long remaining = offset >= 0 ? static_cast<unsigned long>(offset) : 0;
@@ -187,7 +188,7 @@ int CFlvMultiReader::Seek(long offset, int origin) {
         if (m_flvs[i].dwFileLen == 0) {
             UC_LOG(CLogWrapper::LOG_WARNING, "CFlvMultiReader::Seek,file still don't download,file ="
                                                  << SegmentPath(m_flvs[i].strName));
-            return 10001;
+            return UC_ERR_BAD_DATA;
         }
         if (remaining < m_flvs[i].dwFileLen) {
             index = static_cast<int>(i);
@@ -197,7 +198,7 @@ int CFlvMultiReader::Seek(long offset, int origin) {
     }
     if (index < 0) {
         UC_ASSERT_TEXT("FALSE");
-        return 10001;
+        return UC_ERR_BAD_DATA;
     }
     int rv = OpenSegment(index);
     UC_LOG(CLogWrapper::LOG_INFO, "CFlvMultiReader::Seek, FILE="
@@ -218,7 +219,7 @@ int CFlvMultiReader::FindSegmentByTime(long timeMs) const {
 
 int CFlvMultiReader::GetRTag(CFlvioTag*& /*tag*/, unsigned long& /*tagPos*/) {
     UC_ASSERT_TEXT("FALSE");
-    return 10004;
+    return UC_ERR_NOT_SUPPORTED;
 }
 
 std::string CFlvMultiReader::SegmentPath(const std::string& name) const {

@@ -9,6 +9,7 @@
 
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 #include "flvio/aacutil.h"
 #include "flvio/flvreader.h"
 
@@ -37,12 +38,12 @@ void CutScriptEnd(CDataPackage& body) {
     if (tail) tail->DestroyPackage();
 }
 
-// Reads the next tag's body; 10001 when the reader has no tag to give.
+// Reads the next tag's body; UC_ERR_BAD_DATA when the reader has no tag to give.
 int ReadTagBody(CFlvReader& reader, CDataPackage*& body) {
     CFlvioTag* tag = nullptr;
     int rv = reader.GetNextTag(tag);
     if (rv != 0) return rv;
-    if (!tag) return 10001;
+    if (!tag) return UC_ERR_BAD_DATA;
     body = CopyBody(tag);
     tag->ReleaseReference();
     return 0;
@@ -68,15 +69,15 @@ int CFLVPlayer::HaveCacheFile(const std::string& name) {
 int CFLVPlayer::Start(const std::string& filename, int cache, unsigned short& audioCount,
                       unsigned short& videoCount, CDataPackage*& first, CDataPackage*& second,
                       CDataPackage*& /*third*/) {
-    UC_ASSERTE_RETURN(!filename.empty(), 10008);
+    UC_ASSERTE_RETURN(!filename.empty(), UC_ERR_BAD_ARGUMENT);
     if (filename.find('.') == std::string::npos) {
         UC_LOG(CLogWrapper::LOG_INFO, "CFLVPlayer::Start, wrong filename, filename=" << filename);
-        return 10008;
+        return UC_ERR_BAD_ARGUMENT;
     }
-    UC_ASSERTE_RETURN(!m_pReader, 10015);
+    UC_ASSERTE_RETURN(!m_pReader, UC_ERR_NO_ROOM);
     const std::string path = std::string(GetRPHome(cache)) + filename;
     m_pReader.reset(new (std::nothrow) CFlvReader());
-    UC_ASSERTE_RETURN(m_pReader, 10005);
+    UC_ASSERTE_RETURN(m_pReader, UC_ERR_NO_FILE);
 
     CFlvioHeader header;
     int rv = m_pReader->Init(path, 1, 1, 1);
@@ -111,14 +112,14 @@ int CFLVPlayer::Start(const std::string& filename, int cache, unsigned short& au
 
 int CFLVPlayer::ReadNextPackage(unsigned long& timeStamp, unsigned long& streamId, TagType& type,
                                 int& key, CDataPackage*& body) {
-    UC_ASSERTE_RETURN(m_pReader, 10005);
+    UC_ASSERTE_RETURN(m_pReader, UC_ERR_NO_FILE);
     // Every pass consumes one tag, so this ends with the file at the latest.
     for (;;) {
-        if (m_dwEndPos != 0 && m_pReader->GetPos() >= m_dwEndPos) return 10001;
+        if (m_dwEndPos != 0 && m_pReader->GetPos() >= m_dwEndPos) return UC_ERR_BAD_DATA;
         CFlvioTag* tag = nullptr;
         int rv = m_pReader->GetNextTag(tag);
         if (rv != 0) return rv;
-        if (!tag) return 10001;
+        if (!tag) return UC_ERR_BAD_DATA;
 
         int isKey = 0;
         if (tag->GetTagType() == TAG_TYPE_VIDEO) {
@@ -172,14 +173,14 @@ void CFLVPlayer::Stop() {
 
 int CFLVPlayer::BuildAVIndex(const std::string& text) {
     std::size_t pos = text.find(kAVIndexHeader);
-    if (pos == std::string::npos) return 10001;
+    if (pos == std::string::npos) return UC_ERR_BAD_DATA;
     pos += sizeof(kAVIndexHeader) - 1;
     int result = 0;
     for (;;) {
         const std::size_t start = text.find("<index", pos);
         if (start == std::string::npos) break;
         const std::size_t end = text.find("/>", start);
-        if (end == std::string::npos) return 10001;  // an element without its end
+        if (end == std::string::npos) return UC_ERR_BAD_DATA;  // an element without its end
         AVIndexEntry entry;
         int rv = GetAVIndexElement(text.substr(start, end - start), entry);
         if (rv == 0)
@@ -193,14 +194,14 @@ int CFLVPlayer::BuildAVIndex(const std::string& text) {
 
 int CFLVPlayer::BuildDataIndex(const std::string& text) {
     std::size_t pos = text.find(kDataIndexHeader);
-    if (pos == std::string::npos) return 10001;
+    if (pos == std::string::npos) return UC_ERR_BAD_DATA;
     pos += sizeof(kDataIndexHeader) - 1;
     int result = 0;
     for (;;) {
         const std::size_t start = text.find("<pagechange", pos);
         if (start == std::string::npos) break;
         const std::size_t end = text.find("/>", start);
-        if (end == std::string::npos) return 10001;
+        if (end == std::string::npos) return UC_ERR_BAD_DATA;
         DataIndexEntry entry;
         int rv = GetDataIndexElement(text.substr(start, end - start), entry);
         if (rv == 0)
@@ -239,11 +240,11 @@ int CFLVPlayer::GetDataIndexElement(const std::string& element, DataIndexEntry& 
 int CFLVPlayer::GetSubStringFromXMLElement(const std::string& text, const std::string& name,
                                            std::string& value) {
     const std::size_t at = text.find(name);
-    if (at == std::string::npos) return 10001;
+    if (at == std::string::npos) return UC_ERR_BAD_DATA;
     const std::size_t open = text.find('"', at + name.size());
-    if (open == std::string::npos) return 10001;
+    if (open == std::string::npos) return UC_ERR_BAD_DATA;
     const std::size_t close = text.find('"', open + 1);
-    if (close == std::string::npos) return 10001;
+    if (close == std::string::npos) return UC_ERR_BAD_DATA;
     value = text.substr(open + 1, close - open - 1);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "amfcodec/flashstream.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 #include "flvio/flviotag.h"
 
 namespace {
@@ -31,10 +32,10 @@ CFlvReader::CFlvReader() = default;
 CFlvReader::~CFlvReader() { CFlvReader::Clear(); }
 
 int CFlvReader::Init(const std::string& path, int reserved, int /*unused*/, int finished) {
-    if (m_flvFile) return 10015;
+    if (m_flvFile) return UC_ERR_NO_ROOM;
     IUCFile* file = CUCFileFactory::CreateUCFile(finished ? CUCFileFactory::UCFILE_MEDIA
                                                           : CUCFileFactory::UCFILE_ORDINARY);
-    if (!file) return 10005;
+    if (!file) return UC_ERR_NO_FILE;
     m_flvFile.Reset(file);
     int rv = m_flvFile->Open(path, "rb");
     if (rv != 0) m_flvFile.Reset();
@@ -48,9 +49,9 @@ int CFlvReader::Init(const std::string& path, int reserved, int /*unused*/, int 
 }
 
 int CFlvReader::Init(CDataPackage& data) {
-    if (m_flvFile) return 10015;
+    if (m_flvFile) return UC_ERR_NO_ROOM;
     IUCFile* file = CUCFileFactory::CreateUCFile(CUCFileFactory::UCFILE_MEMORY);
-    if (!file) return 10005;
+    if (!file) return UC_ERR_NO_FILE;
     m_flvFile.Reset(file);
     int rv = m_flvFile->Open(data.FlattenPackage(), "rb");
     if (rv != 0) {
@@ -80,7 +81,7 @@ int CFlvReader::SetFinish() {
     if (m_bInMemory && m_flvFile) return 0;
     if (!m_flvFile) {
         UC_ASSERT_TEXT("m_flvFile.Get()");
-        return 10001;
+        return UC_ERR_BAD_DATA;
     }
     m_flvFile->Close();
     int rv = m_flvFile->Open(m_fileName, "rb");
@@ -90,19 +91,19 @@ int CFlvReader::SetFinish() {
 }
 
 int CFlvReader::ReadHeader(CFlvioHeader& header) {
-    UC_ASSERTE_RETURN(m_flvFile.Get(), 10001);
+    UC_ASSERTE_RETURN(m_flvFile.Get(), UC_ERR_BAD_DATA);
     if (!m_bFinished) {
         long nFileLen = MeasureLength();
         if (nFileLen < kMinGrowingFileLen) {
             UC_LOG(CLogWrapper::LOG_INFO, "CFlvReader::ReadHeader,too small,nFileLen="
                                               << nFileLen << ",file=" << m_fileName);
-            return 10001;
+            return UC_ERR_BAD_DATA;
         }
     }
     m_flvFile->Seek(0, 0);
     unsigned char buf[13];
     unsigned long n = ReadFully(buf, sizeof(buf));
-    if (n < sizeof(buf)) return 10001;
+    if (n < sizeof(buf)) return UC_ERR_BAD_DATA;
     CDataPackage pkg(sizeof(buf), buf, CDataPackage::FLAG_WRAP, sizeof(buf));
     CFlashStream stream(pkg, 0);
     int rv = header.Decode(stream);
@@ -118,9 +119,9 @@ int CFlvReader::ReopenAtReadPos() {
 }
 
 int CFlvReader::GetNextTag(CFlvioTag*& tag) {
-    UC_ASSERTE_RETURN(m_flvFile.Get(), 10001);
+    UC_ASSERTE_RETURN(m_flvFile.Get(), UC_ERR_BAD_DATA);
     if (m_bFinished) {
-        if (AtEndOfData()) return 10015;
+        if (AtEndOfData()) return UC_ERR_NO_ROOM;
     } else if (m_flvFile->IsEof()) {
         int rv = ReopenAtReadPos();
         if (rv != 0) return rv;
@@ -137,7 +138,7 @@ int CFlvReader::GetNextTag(CFlvioTag*& tag) {
         UC_LOG(CLogWrapper::LOG_INFO, "CFlvReader::GetNextTag, nRead=" << nRead << ", dwLen="
                                           << kTagHeaderLen << ", file end=\t"
                                           << m_flvFile->IsEof());
-        return m_bFinished ? 10001 : 0;
+        return m_bFinished ? UC_ERR_BAD_DATA : 0;
     }
     CDataPackage headPkg(kTagHeaderLen, head, CDataPackage::FLAG_WRAP, kTagHeaderLen);
     CFlashStream headStream(headPkg, 0);
@@ -146,7 +147,7 @@ int CFlvReader::GetNextTag(CFlvioTag*& tag) {
         UC_LOG(CLogWrapper::LOG_INFO, "CFlvReader::GetNextTag, decode error, rv="
                                           << rv << ", dwLen=" << kTagHeaderLen << ", filepos="
                                           << tagPos << ",m_bFinished=" << m_bFinished);
-        return m_bFinished ? 10018 : 0;
+        return m_bFinished ? UC_ERR_TAG_UNDECODABLE : 0;
     }
 
     // Check the bytes that are there before sizing a buffer from the header:
@@ -179,28 +180,28 @@ int CFlvReader::GetNextTag(CFlvioTag*& tag) {
     UC_LOG(CLogWrapper::LOG_INFO, "CFlvReader::GetNextTag, nRead=" << nRead << ", dwLen=" << need
                                       << ", file end?=\t" << m_flvFile->IsEof()
                                       << ",m_bFinished=" << m_bFinished);
-    return m_bFinished ? 10001 : 0;
+    return m_bFinished ? UC_ERR_BAD_DATA : 0;
 }
 
 int CFlvReader::GetRTag(CFlvioTag*& tag, unsigned long& tagPos) {
-    UC_ASSERTE_RETURN(m_flvFile.Get(), 10001);
+    UC_ASSERTE_RETURN(m_flvFile.Get(), UC_ERR_BAD_DATA);
     const long pos = m_flvFile->Tell();
     int rv = pos >= static_cast<long>(kBackPointerLen)
                  ? m_flvFile->Seek(pos - static_cast<long>(kBackPointerLen), 0)
-                 : 10001;
+                 : UC_ERR_BAD_DATA;
     if (rv != 0) {
         UC_LOG(CLogWrapper::LOG_INFO, "CFlvReader::GetRTag, SEEK wrong, rv=" << rv);
         return rv;
     }
     unsigned char bp[kBackPointerLen];
-    if (ReadFully(bp, kBackPointerLen) < kBackPointerLen) return 10001;
+    if (ReadFully(bp, kBackPointerLen) < kBackPointerLen) return UC_ERR_BAD_DATA;
     const unsigned long backPointer = (static_cast<unsigned long>(bp[0]) << 24) |
                                       (static_cast<unsigned long>(bp[1]) << 16) |
                                       (static_cast<unsigned long>(bp[2]) << 8) | bp[3];
     // A back-pointer reaching in front of the file start is corrupt.
     rv = backPointer + kBackPointerLen <= static_cast<unsigned long>(pos)
              ? m_flvFile->Seek(pos - static_cast<long>(backPointer + kBackPointerLen), 0)
-             : 10001;
+             : UC_ERR_BAD_DATA;
     if (rv != 0) {
         UC_LOG(CLogWrapper::LOG_INFO, "CFlvReader::GetRTag, SEEK wrong, rv=" << rv);
         return rv;
@@ -221,8 +222,8 @@ unsigned long CFlvReader::GetPos() {
 }
 
 int CFlvReader::Seek(long offset, int origin) {
-    if (origin == -1) return 10001;
-    if (!m_flvFile) return 10015;
+    if (origin == -1) return UC_ERR_BAD_DATA;
+    if (!m_flvFile) return UC_ERR_NO_ROOM;
     return m_flvFile->Seek(offset, origin);
 }
 

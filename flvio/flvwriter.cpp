@@ -7,12 +7,10 @@
 #include "amfcodec/flashstream.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 
 namespace {
 
-const int kNoFileObject = 10005;
-const int kBadArgument = 10008;
-const int kNoRoom = 10015;
 
 const unsigned char kEndMarker[3] = {0x00, 0x00, 0x09};
 
@@ -35,7 +33,7 @@ int CFlvWriter::Init(const std::string& path, unsigned long timeBase, int reopen
     m_file.Reset(CUCFileFactory::CreateUCFile(CUCFileFactory::UCFILE_MEDIA));
     if (!m_file) {
         UC_ASSERT_TEXT("m_file");
-        return kNoFileObject;
+        return UC_ERR_NO_FILE;
     }
     if (reopen) {
         int rv = m_file->Open(path, "r+b");
@@ -134,8 +132,8 @@ int CFlvWriter::WriteVideo(unsigned timeStamp, CDataPackage& body, unsigned long
 }
 
 int CFlvWriter::WriteAudio(unsigned long streamId, const std::string& payload, unsigned timeStamp) {
-    UC_ASSERTE_RETURN(streamId < m_audio_array.size(), kBadArgument);
-    UC_ASSERTE_RETURN(!payload.empty(), kBadArgument);
+    UC_ASSERTE_RETURN(streamId < m_audio_array.size(), UC_ERR_BAD_ARGUMENT);
+    UC_ASSERTE_RETURN(!payload.empty(), UC_ERR_BAD_ARGUMENT);
     TagBody tag;
     tag.prefix = &m_audio_array[streamId];
     tag.prefixLen = 1;
@@ -146,8 +144,8 @@ int CFlvWriter::WriteAudio(unsigned long streamId, const std::string& payload, u
 
 int CFlvWriter::WriteVideo(unsigned long streamId, FlvVideoFrame frame, const std::string& payload,
                            unsigned timeStamp) {
-    UC_ASSERTE_RETURN(streamId < m_video_array.size(), kBadArgument);
-    UC_ASSERTE_RETURN(!payload.empty(), kBadArgument);
+    UC_ASSERTE_RETURN(streamId < m_video_array.size(), UC_ERR_BAD_ARGUMENT);
+    UC_ASSERTE_RETURN(!payload.empty(), UC_ERR_BAD_ARGUMENT);
     unsigned char first =
         CFlvioTag::GetVideoType(frame, static_cast<FlvVideoCodec>(m_video_array[streamId]));
     TagBody tag;
@@ -160,7 +158,7 @@ int CFlvWriter::WriteVideo(unsigned long streamId, FlvVideoFrame frame, const st
 
 int CFlvWriter::WriteVideo(unsigned long streamId, FlvVideoFrame frame, CDataPackage& payload,
                            unsigned timeStamp) {
-    UC_ASSERTE_RETURN(streamId < m_video_array.size(), kBadArgument);
+    UC_ASSERTE_RETURN(streamId < m_video_array.size(), UC_ERR_BAD_ARGUMENT);
     unsigned char first =
         CFlvioTag::GetVideoType(frame, static_cast<FlvVideoCodec>(m_video_array[streamId]));
     // The first byte goes in front of the caller's chain without linking a
@@ -189,12 +187,12 @@ int CFlvWriter::WriteTag(TagType type, unsigned timeStamp, const TagBody& body,
                          unsigned long streamId, unsigned long* tagPos, unsigned long* tagLen) {
     if (!m_file) {
         UC_ASSERT_TEXT("m_file");
-        return kNoRoom;
+        return UC_ERR_NO_ROOM;
     }
     unsigned int stamp = timeStamp >= m_timeBase ? timeStamp - m_timeBase : 0;
     std::size_t packageLen = body.package ? body.package->GetPackageLength() : 0;
     std::size_t dataSize = body.prefixLen + packageLen + body.bytesLen;
-    UC_ASSERTE_RETURN(dataSize <= CFlvioTag::GetMaxDataSize(), kBadArgument);
+    UC_ASSERTE_RETURN(dataSize <= CFlvioTag::GetMaxDataSize(), UC_ERR_BAD_ARGUMENT);
 
     // Header, body and back-pointer are assembled in the reused buffer: the
     // body is copied once, straight from the package chain.
@@ -248,7 +246,7 @@ void CFlvWriter::RecordFileError(int fallback) {
 }
 
 int CFlvWriter::Seek(long offset, int origin) {
-    if (!m_file) return kNoRoom;
+    if (!m_file) return UC_ERR_NO_ROOM;
     return m_file->Seek(offset, origin);
 }
 

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "basekit/resultcodes.h"
 #include "flvio/flviotag.h"
 #include "flvio/flvmultireader.h"
 #include "fuzzsupport.h"
@@ -69,7 +70,7 @@ void ReadTags(CFlvMultiReader& reader, int count) {
             continue;
         }
         FUZZ_CHECK(tag == nullptr, "a failed read hands out no tag");
-        if (rv != 10001 || ++failures > 1) return;
+        if (rv != UC_ERR_BAD_DATA || ++failures > 1) return;
     }
 }
 
@@ -123,10 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (reader.Seek(seekByte, 0) == 0) ReadTags(reader, kTagsAfterSeek);
     if (reader.Seek(-static_cast<long>(seekByte & 0xFF), 2) == 0) ReadTags(reader, kTagsAfterSeek);
     (void)reader.GetPos();
-    FUZZ_CHECK(reader.Seek(0, 1) == 10004, "seeks from the current position are not supported");
+    FUZZ_CHECK(reader.Seek(0, 1) == UC_ERR_NOT_SUPPORTED, "seeks from the current position are not supported");
     CFlvioTag* tag = nullptr;
     unsigned long tagPos = 0;
-    FUZZ_CHECK(reader.GetRTag(tag, tagPos) == 10004 && tag == nullptr, "GetRTag is not supported");
+    FUZZ_CHECK(reader.GetRTag(tag, tagPos) == UC_ERR_NOT_SUPPORTED && tag == nullptr, "GetRTag is not supported");
     reader.Clear();
     return 0;
 }

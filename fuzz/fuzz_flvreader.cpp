@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "basekit/datapackage.h"
+#include "basekit/resultcodes.h"
 #include "flvio/flviotag.h"
 #include "flvio/flvreader.h"
 #include "fuzzsupport.h"
@@ -67,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CDataPackage package(size, data, CDataPackage::FLAG_NONE, size);
     CFlvReader reader;
     if (reader.Init(package) != 0) return 0;
-    FUZZ_CHECK(reader.Init(package) == 10015, "a second Init is refused");
+    FUZZ_CHECK(reader.Init(package) == UC_ERR_NO_ROOM, "a second Init is refused");
     FUZZ_CHECK(reader.IsFinish() == 1, "a file in memory is finished");
 
     CFlvioHeader header;
@@ -90,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CFlvioTag* tag = nullptr;
         if (reader.GetNextTag(tag) == 0) CheckAndRelease(tag);
     }
-    FUZZ_CHECK(reader.Seek(0, -1) == 10001, "time seeks are not supported");
+    FUZZ_CHECK(reader.Seek(0, -1) == UC_ERR_BAD_DATA, "time seeks are not supported");
     reader.SetFinish();
     reader.Clear();
     return 0;

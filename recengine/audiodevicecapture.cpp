@@ -1,37 +1,24 @@
 #include "audiodevicecapture.h"
 
-#include <pulse/pulseaudio.h>
-
 #include <algorithm>
 #include <cstring>
 #include <system_error>
-#include <type_traits>
 
 #include "basekit/logwrapper.h"
 #include "basekit/tickcount.h"
+#include "pulse/pulseconnection.h"
+#include "pulse/pulseloop.h"
+#include "pulse/pulserecordstream.h"
 #include "resamplerproxy.h"
 
 namespace {
 
-constexpr int kSetupTimeoutMs = 3000;
+constexpr std::uint64_t kSetupTimeoutUs = 3000 * 1000;
 constexpr int kStartWaitMs = 5000;
-constexpr pa_usec_t kBufferUs = 5 * PA_USEC_PER_SEC;      // the stream's maximum length
-constexpr pa_usec_t kFragmentUs = 10 * PA_USEC_PER_MSEC;  // one wake-up's worth
-constexpr pa_usec_t kPollTimeoutUs = 100 * PA_USEC_PER_MSEC;
+constexpr std::uint64_t kPollTimeoutUs = CPulsePollLoop::kPollTimeoutUs;
 constexpr std::uint32_t kEngineRate = 44100;
 constexpr std::uint32_t kEngineChannels = 2;
 constexpr std::uint32_t kFormatS16 = 1;  // decodekit's signed 16-bit interleaved
-
-// Cuts to at most 127 bytes without splitting a UTF-8 sequence.
-std::string CutUtf8(const char* text) {
-    std::string s(text);
-    if (s.size() > 127) {
-        std::size_t n = 127;
-        while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-        s.resize(n);
-    }
-    return s;
-}
 
 // The rate and channel search: the first combination the device takes as it
 // is (its own rate; its channel count, or stereo from a device with more
@@ -52,31 +39,6 @@ void SearchFormat(std::uint32_t nativeRate, std::uint32_t nativeChannels, std::u
     }
     rate = nativeRate;
     channels = nativeChannels >= 2 ? 2 : 1;
-}
-
-struct DeviceRequest {
-    bool done = false;
-    bool found = false;
-    int error = 0;
-    pa_sample_spec sampleSpec{};
-    std::string monitorSource;
-};
-
-template <class Info>
-void OnDeviceInfo(pa_context* c, const Info* info, int eol, void* userdata) {
-    auto* req = static_cast<DeviceRequest*>(userdata);
-    if (eol < 0) {
-        req->error = pa_context_errno(c);
-        req->done = true;
-    } else if (eol > 0) {
-        req->done = true;
-    } else if (info) {
-        req->found = true;
-        req->sampleSpec = info->sample_spec;
-        if constexpr (std::is_same_v<Info, pa_sink_info>) {
-            if (info->monitor_source_name) req->monitorSource = info->monitor_source_name;
-        }
-    }
 }
 
 }  // namespace
@@ -123,12 +85,12 @@ int CAudioDeviceCapture::StartCapture(bool bIsInputDevice, const char* deviceNam
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- 0 > iBufferLen (1)");
         return -2;
     }
-    m_strDeviceName = CutUtf8(deviceName);
+    m_strDeviceName = CutDeviceText(deviceName);
     if (!endpointId || endpointId[0] == '\0') {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- 0 >= iBufferLen (2)");
         return -2;
     }
-    m_strEndpointId = CutUtf8(endpointId);
+    m_strEndpointId = CutDeviceText(endpointId);
 
     int rv = _ConnectServer();
     if (rv != 0) return rv;
@@ -148,8 +110,8 @@ int CAudioDeviceCapture::StartCapture(bool bIsInputDevice, const char* deviceNam
     }
 
     Snapshot snap;
-    snap.pLoop = m_pLoop;
-    snap.pStream = m_pStream;
+    snap.pLoop = m_pLoop.get();
+    snap.pStream = m_pStream.get();
     snap.bIsInputDevice = m_bIsInputDevice;
     snap.bytesPerSample = m_dwBytesPerSample;
     snap.channels = m_dwChannels;
@@ -163,12 +125,12 @@ int CAudioDeviceCapture::StartCapture(bool bIsInputDevice, const char* deviceNam
         return -11;
     }
     // The thread starts the stream; wait for its verdict.
-    int startResult = PA_ERR_TIMEOUT;
+    int startResult = PULSE_ERR_TIMEOUT;
     if (m_startedEvent.TimedWait(CTimeValueWrapper::FromMilliseconds(kStartWaitMs)) == 0) {
         startResult = m_nStartResult.load();
     } else {
         m_stopEvent.Signal();
-        pa_mainloop_wakeup(m_pLoop);
+        m_pLoop->Wakeup();
     }
     if (startResult != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Client->Start fail, res=" << startResult);
@@ -187,7 +149,7 @@ int CAudioDeviceCapture::StopCapture() {
         if (!m_hThread.joinable()) return 0;
         thread = std::move(m_hThread);
         m_stopEvent.Signal();
-        pa_mainloop_wakeup(m_pLoop);
+        m_pLoop->Wakeup();
     }
     // Without the lock: the sink callback may ask this object questions.
     thread.join();
@@ -229,38 +191,14 @@ std::uint32_t CAudioDeviceCapture::GetDeviceChannels() {
 
 // ---- opening the endpoint (caller's thread, lock held) ----
 
-template <class Done>
-bool CAudioDeviceCapture::_IterateUntil(Done done, int timeoutMs) {
-    const std::uint64_t deadline = GetTickNs() + static_cast<std::uint64_t>(timeoutMs) * 1000000ULL;
-    while (!done()) {
-        const std::uint64_t now = GetTickNs();
-        if (now >= deadline) return false;
-        const std::uint64_t leftUs = (deadline - now) / 1000;
-        if (pa_mainloop_prepare(m_pLoop, static_cast<int>(std::min<std::uint64_t>(leftUs, kPollTimeoutUs))) < 0 ||
-            pa_mainloop_poll(m_pLoop) < 0 || pa_mainloop_dispatch(m_pLoop) < 0) {
-            return done();
-        }
-    }
-    return true;
-}
-
 int CAudioDeviceCapture::_ConnectServer() {
     int err = 0;
-    m_pLoop = pa_mainloop_new();
-    if (m_pLoop) m_pContext = pa_context_new(pa_mainloop_get_api(m_pLoop), "Tolvane capture");
-    if (!m_pContext) {
-        err = PA_ERR_INTERNAL;
-    } else if (pa_context_connect(m_pContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        err = pa_context_errno(m_pContext);
+    m_pLoop = std::make_unique<CPulsePollLoop>();
+    if (!m_pLoop->Create()) {
+        err = PULSE_ERR_INTERNAL;
     } else {
-        bool finished = _IterateUntil(
-            [this] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_pContext)) ||
-                            pa_context_get_state(m_pContext) == PA_CONTEXT_READY; },
-            kSetupTimeoutMs);
-        if (pa_context_get_state(m_pContext) != PA_CONTEXT_READY) {
-            err = finished ? pa_context_errno(m_pContext) : int(PA_ERR_TIMEOUT);
-            if (err == 0) err = PA_ERR_CONNECTIONREFUSED;
-        }
+        m_pConnection = std::make_unique<CPulseConnection>(*m_pLoop, "Tolvane capture");
+        err = m_pConnection->Connect(CPulseLoop::DeadlineIn(kSetupTimeoutUs));
     }
     if (err != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- MMDeviceEnumerator instance fail, res=" << err);
@@ -271,38 +209,23 @@ int CAudioDeviceCapture::_ConnectServer() {
 
 int CAudioDeviceCapture::_FindDevice(bool bIsInputDevice, const std::string& endpointId,
                                      NativeFormat& native) {
-    DeviceRequest req;
-    pa_operation* op =
-        bIsInputDevice
-            ? pa_context_get_source_info_by_name(m_pContext, endpointId.c_str(), OnDeviceInfo<pa_source_info>, &req)
-            : pa_context_get_sink_info_by_name(m_pContext, endpointId.c_str(), OnDeviceInfo<pa_sink_info>, &req);
-    int err = 0;
-    if (!op) {
-        err = pa_context_errno(m_pContext);
-    } else {
-        bool finished = _IterateUntil([&] { return req.done; }, kSetupTimeoutMs);
-        if (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_operation_cancel(op);
-        pa_operation_unref(op);
-        if (!finished) {
-            err = PA_ERR_TIMEOUT;
-        } else if (!req.found) {
-            err = req.error ? req.error : int(PA_ERR_NOENTITY);
-        }
-    }
+    CPulseConnection::EndpointFormat format;
+    int err = m_pConnection->GetEndpointFormat(bIsInputDevice, endpointId,
+                                               CPulseLoop::DeadlineIn(kSetupTimeoutUs), format);
     if (err != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- enumerator->GetDevice fail, res=" << err);
         return -4;
     }
-    if (!pa_sample_spec_valid(&req.sampleSpec)) {
-        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Client->GetMixFormat fail, res=" << int(PA_ERR_INVALID));
+    if (!format.bValidSpec) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Client->GetMixFormat fail, res=" << int(PULSE_ERR_INVALID));
         return -6;
     }
-    native.rate = req.sampleSpec.rate;
-    native.channels = req.sampleSpec.channels;
+    native.rate = format.rate;
+    native.channels = format.channels;
     if (bIsInputDevice) {
         native.sourceName = endpointId;
     } else {
-        native.sourceName = req.monitorSource.empty() ? endpointId + ".monitor" : req.monitorSource;
+        native.sourceName = format.monitorSource.empty() ? endpointId + ".monitor" : format.monitorSource;
     }
     return 0;
 }
@@ -315,37 +238,16 @@ void CAudioDeviceCapture::_ChooseFormat(const NativeFormat& native) {
 }
 
 int CAudioDeviceCapture::_OpenStream(const NativeFormat& native) {
-    pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, m_dwSampleRate, static_cast<std::uint8_t>(m_dwChannels)};
-    pa_channel_map map;
-    pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
-    m_pStream = pa_stream_new(m_pContext, m_bIsInputDevice ? "Tolvane microphone" : "Tolvane loopback",
-                              &sampleSpec, &map);
-    if (!m_pStream) {
-        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Device->Activate fail, res=" << pa_context_errno(m_pContext));
+    m_pStream = std::make_unique<CPulseRecordStream>(*m_pConnection);
+    if (!m_pStream->Create(m_bIsInputDevice ? "Tolvane microphone" : "Tolvane loopback", m_dwSampleRate,
+                           m_dwChannels)) {
+        m_pStream.reset();
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Device->Activate fail, res=" << m_pConnection->ContextError());
         return -5;
     }
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferUs, &sampleSpec));
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUs, &sampleSpec));
-    attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     // Corked until the capture thread runs; never moved to another device,
     // so that a device that goes away ends the capture.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                                      PA_STREAM_INTERPOLATE_TIMING |
-                                                      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
-    int err = 0;
-    if (pa_stream_connect_record(m_pStream, native.sourceName.c_str(), &attr, flags) < 0) {
-        err = pa_context_errno(m_pContext);
-    } else {
-        bool finished = _IterateUntil(
-            [this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(m_pStream)) ||
-                            pa_stream_get_state(m_pStream) == PA_STREAM_READY; },
-            kSetupTimeoutMs);
-        if (pa_stream_get_state(m_pStream) != PA_STREAM_READY) {
-            err = finished ? pa_context_errno(m_pContext) : int(PA_ERR_TIMEOUT);
-            if (err == 0) err = PA_ERR_UNKNOWN;
-        }
-    }
+    int err = m_pStream->ConnectRecord(native.sourceName, CPulseLoop::DeadlineIn(kSetupTimeoutUs));
     if (err != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_Client->Initialize fail, res=" << err);
         return -7;
@@ -354,30 +256,16 @@ int CAudioDeviceCapture::_OpenStream(const NativeFormat& native) {
 }
 
 void CAudioDeviceCapture::_ReleaseEndpoint() {
-    if (m_pStream) {
-        pa_stream_set_state_callback(m_pStream, nullptr, nullptr);
-        pa_stream_set_overflow_callback(m_pStream, nullptr, nullptr);
-        if (pa_stream_get_state(m_pStream) == PA_STREAM_READY) pa_stream_disconnect(m_pStream);
-        pa_stream_unref(m_pStream);
-        m_pStream = nullptr;
-    }
-    if (m_pContext) {
-        pa_context_set_state_callback(m_pContext, nullptr, nullptr);
-        pa_context_disconnect(m_pContext);
-        pa_context_unref(m_pContext);
-        m_pContext = nullptr;
-    }
-    if (m_pLoop) {
-        pa_mainloop_free(m_pLoop);
-        m_pLoop = nullptr;
-    }
+    m_pStream.reset();
+    m_pConnection.reset();
+    m_pLoop.reset();
 }
 
 // ---- the capture thread ----
 
 void CAudioDeviceCapture::_ThreadMain(Snapshot snap) {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
-    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread, bIsInputDevice= " << (snap.bIsInputDevice ? "true" : "false"));
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread, bIsInputDevice= " << TrueFalse(snap.bIsInputDevice));
     const int startResult = _StartStream(snap);
     m_nStartResult = startResult;
     m_startedEvent.Signal();
@@ -385,20 +273,14 @@ void CAudioDeviceCapture::_ThreadMain(Snapshot snap) {
     if (startResult != 0) {
         result = -12;
     } else {
-        pa_stream_set_overflow_callback(
-            snap.pStream,
-            [](pa_stream*, void* userdata) {
-                static_cast<CAudioDeviceCapture*>(userdata)->_OnOverflow();
-            },
-            this);
+        snap.pStream->SetOverflowCallback([this] { _OnOverflow(); });
         for (;;) {
             if (m_stopEvent.IsSignaled()) {
                 UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread go stop");
                 break;
             }
             // Wakes on stream data, on the stop call's wake-up, or after the poll time-out.
-            if (pa_mainloop_prepare(snap.pLoop, static_cast<int>(kPollTimeoutUs)) < 0 ||
-                pa_mainloop_poll(snap.pLoop) < 0 || pa_mainloop_dispatch(snap.pLoop) < 0) {
+            if (!snap.pLoop->Iterate(kPollTimeoutUs)) {
                 result = -21;
                 break;
             }
@@ -411,48 +293,25 @@ void CAudioDeviceCapture::_ThreadMain(Snapshot snap) {
     }
     if (result != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- capture thread ends, result=" << result
-                                             << ", error=" << pa_context_errno(pa_stream_get_context(snap.pStream)));
+                                             << ", error=" << snap.pStream->LastError());
     }
     m_bThreadEnded = true;
 }
 
 int CAudioDeviceCapture::_StartStream(const Snapshot& snap) {
-    struct CorkResult {
-        bool done = false;
-        bool ok = false;
-    } cork;
-    pa_operation* op = pa_stream_cork(
-        snap.pStream, 0,
-        [](pa_stream*, int success, void* userdata) {
-            auto* r = static_cast<CorkResult*>(userdata);
-            r->done = true;
-            r->ok = success != 0;
-        },
-        &cork);
-    if (!op) return pa_context_errno(pa_stream_get_context(snap.pStream));
-    const std::uint64_t deadline = GetTickNs() + static_cast<std::uint64_t>(kSetupTimeoutMs) * 1000000ULL;
-    while (!cork.done && !m_stopEvent.IsSignaled() && GetTickNs() < deadline) {
-        if (pa_mainloop_prepare(snap.pLoop, static_cast<int>(kPollTimeoutUs)) < 0 ||
-            pa_mainloop_poll(snap.pLoop) < 0 || pa_mainloop_dispatch(snap.pLoop) < 0) {
-            break;
-        }
-    }
-    if (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_operation_cancel(op);
-    pa_operation_unref(op);
-    if (cork.ok) return 0;
-    int err = pa_context_errno(pa_stream_get_context(snap.pStream));
-    return err != 0 ? err : int(PA_ERR_TIMEOUT);
+    return snap.pStream->Start(CPulseLoop::DeadlineIn(kSetupTimeoutUs),
+                               [this] { return m_stopEvent.IsSignaled(); });
 }
 
 int CAudioDeviceCapture::_DrainPackets(const Snapshot& snap) {
     for (;;) {
-        if (pa_stream_get_state(snap.pStream) != PA_STREAM_READY) return -1;
-        const std::size_t readable = pa_stream_readable_size(snap.pStream);
+        if (!snap.pStream->IsReady()) return -1;
+        const std::size_t readable = snap.pStream->Readable();
         if (readable == static_cast<std::size_t>(-1)) return -1;
         if (readable == 0) return 0;
         const void* data = nullptr;
         std::size_t bytes = 0;
-        if (pa_stream_peek(snap.pStream, &data, &bytes) < 0) return -2;
+        if (!snap.pStream->Peek(data, bytes)) return -2;
         if (bytes == 0) return 0;
         // A hole (data lost by the server) carries no samples; it is dropped,
         // and the next block is expected after it.
@@ -462,7 +321,7 @@ int CAudioDeviceCapture::_DrainPackets(const Snapshot& snap) {
             m_timeChain.nextNs += static_cast<std::uint64_t>(bytes) * 1000000000ULL /
                                   (static_cast<std::uint64_t>(snap.sampleRate) * snap.bytesPerSample * snap.channels);
         }
-        pa_stream_drop(snap.pStream);
+        snap.pStream->Drop();
     }
 }
 
@@ -507,13 +366,11 @@ std::uint64_t CAudioDeviceCapture::_MicrophoneTime(const Snapshot& snap, std::ui
         static_cast<std::uint64_t>(snap.sampleRate) * snap.bytesPerSample * snap.channels;
     // Still buffered here from this fragment's first frame on (the fragment
     // stays in the buffer until it is dropped).
-    std::size_t buffered = pa_stream_readable_size(snap.pStream);
+    std::size_t buffered = snap.pStream->Readable();
     if (buffered == static_cast<std::size_t>(-1) || buffered < bytes) buffered = bytes;
     std::uint64_t latencyNs = static_cast<std::uint64_t>(buffered) * 1000000000ULL / bytesPerSecond;
-    if (const pa_timing_info* timing = pa_stream_get_timing_info(snap.pStream)) {
-        const pa_usec_t serverUs = timing->source_usec + timing->transport_usec;
-        if (serverUs < PA_USEC_PER_SEC) latencyNs += serverUs * 1000ULL;
-    }
+    std::uint64_t serverUs = 0;
+    if (snap.pStream->ServerLatencyUs(serverUs) && serverUs < 1000000ULL) latencyNs += serverUs * 1000ULL;
     const std::uint64_t measured = readNs > latencyNs ? readNs - latencyNs : 0;
 
     constexpr std::uint64_t kResyncNs = 50000000ULL;

@@ -3,8 +3,8 @@
 //
 // A microphone (bIsInputDevice) records its PulseAudio source; a speaker is
 // captured in loopback by recording its sink's monitor source. The object
-// has its own server connection and a pa_mainloop that StartCapture drives
-// while it opens the stream and the capture thread drives afterwards.
+// has its own server connection (pulse/) on a poll loop that StartCapture
+// drives while it opens the stream and the capture thread drives afterwards.
 // Samples are S16LE at the device's native rate and channel count where
 // possible, delivered in 10 ms fragments; the stream buffers up to 5 s.
 //
@@ -27,6 +27,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,9 +36,9 @@
 #include "enginetypes.h"
 
 class CResamplerProxy;
-struct pa_mainloop;
-struct pa_context;
-struct pa_stream;
+class CPulseConnection;
+class CPulsePollLoop;
+class CPulseRecordStream;
 
 class CAudioDeviceCapture {
 public:
@@ -71,8 +72,8 @@ public:
 private:
     // What the capture thread works with, taken under the lock at the start.
     struct Snapshot {
-        pa_mainloop* pLoop = nullptr;
-        pa_stream* pStream = nullptr;
+        CPulsePollLoop* pLoop = nullptr;
+        CPulseRecordStream* pStream = nullptr;
         bool bIsInputDevice = false;
         std::uint32_t bytesPerSample = 2;
         std::uint32_t channels = 0;
@@ -97,9 +98,6 @@ private:
     int _FindDevice(bool bIsInputDevice, const std::string& endpointId, NativeFormat& native);
     int _OpenStream(const NativeFormat& native);
     void _ChooseFormat(const NativeFormat& native);
-    // Drives the mainloop on the calling thread until `done` or `timeoutMs`.
-    template <class Done>
-    bool _IterateUntil(Done done, int timeoutMs);
 
     void _ThreadMain(Snapshot snap);
     int _StartStream(const Snapshot& snap);
@@ -125,9 +123,9 @@ private:
     std::string m_strDeviceName;
     std::string m_strEndpointId;
 
-    pa_mainloop* m_pLoop = nullptr;       // the object's own loop
-    pa_context* m_pContext = nullptr;     // its connection to the server
-    pa_stream* m_pStream = nullptr;       // the record stream
+    std::unique_ptr<CPulsePollLoop> m_pLoop;             // the object's own loop
+    std::unique_ptr<CPulseConnection> m_pConnection;     // its connection to the server
+    std::unique_ptr<CPulseRecordStream> m_pStream;       // the record stream
     std::uint32_t m_dwBytesPerSample = 2;
     std::uint32_t m_dwSampleRate = 0;
     std::uint32_t m_dwChannels = 0;

@@ -5,11 +5,12 @@
 // source or sink name, its friendly name the description, and the default
 // is the server's default source or sink.
 //
-// The enumerator owns a pa_threaded_mainloop. Init creates it and starts a
-// first connection attempt, but does not need a server: without one the
-// listings fail (negative counts, false lists), and every listing tries to
-// connect again, so a server that comes back is found by the next listing.
-// While disconnected the enumerator also retries in the background.
+// The enumerator owns a threaded loop and a server connection (pulse/).
+// Init creates them and starts a first connection attempt, but does not need
+// a server: without one the listings fail (negative counts, false lists),
+// and every listing tries to connect again, so a server that comes back is
+// found by the next listing. While disconnected the connection also retries
+// in the background.
 //
 // Notifications: each source (not monitor) or sink that appears or goes
 // away reaches IDeviceChangedSink::OnDeviceChanged once, on the thread that
@@ -20,17 +21,14 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "enginetypes.h"
 
-struct pa_threaded_mainloop;
-struct pa_context;
-struct pa_time_event;
+class CPulseConnection;
+class CPulseThreadedLoop;
 
 class CAudioDeviceEnum {
 public:
@@ -70,33 +68,15 @@ private:
                         DeviceEntryMap& devices);
     // Asks the server for its default source (bInput) or sink; 0 or an error.
     int _GetDefaultName(bool bInput, std::string& name);
-
-    // Everything below runs with the mainloop lock held.
-    void _ConnectLocked();
-    void _DropContextLocked();
-    void _ScheduleReconnectLocked();
-    void _CancelReconnectLocked();
-    // 0 once connected, else a libpulse error code; waits until `deadlineUs`.
-    int _EnsureConnectedLocked(std::uint64_t deadlineUs);
-    // Waits (not on the mainloop thread) until `done` or the deadline; true when done.
-    template <class Done>
-    bool _WaitLocked(Done done, std::uint64_t deadlineUs);
-    void _OnContextState(pa_context* c);
-    void _OnSubscription(unsigned eventType, std::uint32_t index);
-    void _OnNewSource(std::uint32_t index, bool bMonitor);
+    // On the loop: the connection became ready, failed or was lost.
+    void _OnConnectionState(bool bReady, bool bWasReady, int error);
     void _PostNotify();
 
-
     std::atomic<int> m_nLastResult{0};
-    pa_threaded_mainloop* m_mmEnumerator = nullptr;  // the mainloop; null until Init
-    std::shared_ptr<CNotifyTarget> m_pTarget;        // the sink and the Init thread's queue
+    std::unique_ptr<CPulseThreadedLoop> m_mmEnumerator;  // the loop; null until Init
+    std::unique_ptr<CPulseConnection> m_pConnection;     // on m_mmEnumerator
+    std::shared_ptr<CNotifyTarget> m_pTarget;            // the sink and the Init thread's queue
 
-    // Under the mainloop lock.
-    pa_context* m_pContext = nullptr;
-    bool m_bContextReady = false;
+    // Under the loop's lock.
     bool m_bNotifyOnReady = false;  // the next connection is news for the sink
-    bool m_bShutdown = false;
-    pa_time_event* m_pReconnectTimer = nullptr;
-    std::uint64_t m_nReconnectDelayUs = 0;
-    std::set<std::uint32_t> m_inputSources;  // indexes of known non-monitor sources
 };

@@ -1,7 +1,5 @@
 #include "audioencodingworker.h"
 
-#include <system_error>
-
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
 #include "basekit/tickcount.h"
@@ -23,13 +21,7 @@ int CAudioEncodingWorker::Init(IDataGetter* pGetter, IMUXPushData* pSink) {
 
 int CAudioEncodingWorker::StartEncoding() {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_bStarted) {
-        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
-        return -1;
-    }
-    try {
-        m_hThread = std::thread(&CAudioEncodingWorker::EncodingThread, this);
-    } catch (const std::system_error&) {
+    if (m_bStarted || m_Worker.Start(&CAudioEncodingWorker::EncodingThread, this) != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return -1;
     }
@@ -38,13 +30,7 @@ int CAudioEncodingWorker::StartEncoding() {
 }
 
 int CAudioEncodingWorker::StopEncoding() {
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        thread = std::move(m_hThread);
-    }
-    m_StopEvent.Signal();
-    if (thread.joinable()) thread.join();
+    m_Worker.Stop();
     return 0;
 }
 
@@ -60,7 +46,7 @@ int CAudioEncodingWorker::EncodingThread(CAudioEncodingWorker* pTmp) {
 int CAudioEncodingWorker::RunThread() {
     if (!OpenStream(GetTickNs())) return -1;
     const CTimeValueWrapper wait(0, kWaitMs * 1000);
-    while (m_StopEvent.TimedWait(wait) == CEventWrapper::EVENT_TIMEOUT) {
+    while (m_Worker.Wait(&wait) == CWorkerQueue::WAKE_TIMEOUT) {
         EncodeDueSlots(GetTickNs());
     }
     CloseStream(GetTickNs());

@@ -35,12 +35,11 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "audioslotmixer.h"
 #include "audiokit/audiocodec.h"
-#include "basekit/eventwrapper.h"
 #include "enginetypes.h"
+#include "workerqueue.h"
 
 class CAudioEncodingWorker {
 public:
@@ -95,8 +94,9 @@ private:
 
     std::mutex m_lock;
     IDataGetter* m_pGetter = nullptr;
-    std::thread m_hThread;
-    CEventWrapper m_StopEvent{true, false};
+    // The thread and its stop; its queue stays empty (the audio comes from
+    // the getter, on the slot clock).
+    CWorkerQueue m_Worker;
     IMUXPushData* m_pSink = nullptr;
     bool m_bStarted = false;
 

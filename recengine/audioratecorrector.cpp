@@ -59,7 +59,7 @@ std::uint32_t CAudioRateCorrector::Collect(IDataGetter* getter) {
         if (!m_bLearned && m_bAwaitingInput && m_nSlotsSinceUnderrun <= kJitterSlots &&
             m_nPrimeFrames < kMaxPrimeFrames) {
             m_nPrimeFrames = std::min(m_nPrimeFrames + kPrimeStepFrames, kMaxPrimeFrames);
-            UC_LOG_THIS(CLogWrapper::LOG_WARNING, "late input, bIsInputDevice= " << (m_bInput ? "true" : "false")
+            UC_LOG_THIS(CLogWrapper::LOG_WARNING, "late input, bIsInputDevice= " << TrueFalse(m_bInput)
                                                        << ", start-up frames= " << m_nPrimeFrames);
         }
         m_bAwaitingInput = false;
@@ -136,7 +136,7 @@ void CAudioRateCorrector::Resync(double fill) {
         m_nHead += drop;
     }
     m_dFill = fill - drop;
-    UC_LOG_THIS(CLogWrapper::LOG_WARNING, "input back, bIsInputDevice= " << (m_bInput ? "true" : "false")
+    UC_LOG_THIS(CLogWrapper::LOG_WARNING, "input back, bIsInputDevice= " << TrueFalse(m_bInput)
                                               << ", late frames dropped= " << drop << ", fill held= " << m_dTarget);
 }
 
@@ -145,7 +145,7 @@ void CAudioRateCorrector::OnUnderrun() {
     ++m_nUnderruns;
     m_nSlotsSinceUnderrun = 0;
     m_bAwaitingInput = true;
-    UC_LOG_THIS(CLogWrapper::LOG_WARNING, "buffer ran dry, bIsInputDevice= " << (m_bInput ? "true" : "false")
+    UC_LOG_THIS(CLogWrapper::LOG_WARNING, "buffer ran dry, bIsInputDevice= " << TrueFalse(m_bInput)
                                               << ", underruns= " << m_nUnderruns);
 }
 
@@ -167,7 +167,7 @@ void CAudioRateCorrector::UpdateRatio(double fill) {
         m_bEngaged = true;
         // Bumpless: the ratio leaves 1 smoothly; the integral takes up the difference.
         m_dIntegral -= kKp * error;
-        UC_LOG_THIS(CLogWrapper::LOG_INFO, "rate correction on, bIsInputDevice= " << (m_bInput ? "true" : "false")
+        UC_LOG_THIS(CLogWrapper::LOG_INFO, "rate correction on, bIsInputDevice= " << TrueFalse(m_bInput)
                                                << ", fill error= " << error);
     }
     m_dIntegral = std::clamp(m_dIntegral + kKi * error, -kMaxCorrection, kMaxCorrection);
@@ -181,7 +181,7 @@ void CAudioRateCorrector::LimitBacklog() {
     const std::uint32_t drop = buffered - static_cast<std::uint32_t>(std::max(keep, 0.0));
     m_nHead += drop;
     UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- backlog too long, bIsInputDevice= "
-                                              << (m_bInput ? "true" : "false") << ", dropped frames= " << drop);
+                                              << TrueFalse(m_bInput) << ", dropped frames= " << drop);
 }
 
 std::uint32_t CAudioRateCorrector::Resample(std::int16_t* out, std::uint32_t frames, bool toEnd) {

@@ -7,10 +7,22 @@
 
 #include "basekit/logwrapper.h"
 #include "basekit/tickcount.h"
+#include "recengine/enginecodes.h"
 
 namespace {
 
 const char kFrameLine[] = "****************************************";
+
+// What StartRecord hands to the muxers besides the path and the picture
+// values: the sound format, and the type codes and flags that the muxers only
+// write to their logs.
+constexpr std::uint16_t kMuxSampleRate = 44100;
+constexpr std::uint16_t kMuxChannelLayout = 2;
+constexpr int kMuxVideoType = 98;
+constexpr int kMuxAudioType = 105;
+constexpr std::uint32_t kMuxHaveVideo = 1;
+constexpr std::uint32_t kMuxHaveAudio = 1;
+constexpr std::uint32_t kMuxNeedBackup = 0;
 
 // Writes the line of asterisks that frames an interface operation, at its
 // entry and again when the operation returns.
@@ -46,17 +58,10 @@ private:
 constexpr int kLevelTable[33] = {0, 1, 2, 3, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 7, 7,
                                  7, 7, 8, 8, 8, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
 
-const char* TrueFalse(bool b) { return b ? "true" : "false"; }
 
 bool IdEmpty(const char (&id)[128]) { return id[0] == '\0'; }
 
 void ZeroId(char (&id)[128]) { std::memset(id, 0, sizeof(id)); }
-
-// Copies a NUL-terminated text into a zero-filled 128-byte field, at most 127 bytes.
-void CopyId(char (&dst)[128], const char* src) {
-    ZeroId(dst);
-    if (src) std::memcpy(dst, src, strnlen(src, sizeof(dst) - 1));
-}
 
 // Compares two ID fields as strings (each ends at its first NUL or after 128 bytes).
 bool SameId(const char (&a)[128], const char (&b)[128]) {
@@ -87,14 +92,14 @@ std::uint32_t CAVOrvixRecordImpl::Init(IOrvixRecordSink* pSink, int iWidth, int 
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry ,iHeight= " << iHeight << ", iWidth= " << iWidth
                                                           << ", unformat= " << unformat
                                                           << ", iFps= " << iFps);
-    if (iHeight < 1 || iWidth < 1 || unformat < 0 || unformat > 23 || !pSink || iFps < 1) return 1;
+    if (iHeight < 1 || iWidth < 1 || unformat < 0 || unformat > 23 || !pSink || iFps < 1) return ORVIX_ERR_BAD_ARGUMENT;
     {
         std::lock_guard<std::mutex> lock(m_Lock);
         if (m_pSink || m_bIsCapture) {
             UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Busy now, m_pSink= "
                                                     << (m_pSink ? "Not null" : "null")
                                                     << ", m_bIsCapture: " << TrueFalse(m_bIsCapture));
-            return 2;
+            return ORVIX_ERR_BUSY;
         }
         m_pSink = pSink;
         m_iHeight = iHeight;
@@ -103,26 +108,26 @@ std::uint32_t CAVOrvixRecordImpl::Init(IOrvixRecordSink* pSink, int iWidth, int 
     }
     if (!m_DeviceControl.Init(this)) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_DeviceControl.Init() fail");
-        return 4;
+        return ORVIX_ERR_INIT_FAILED;
     }
     m_InputDeviceCapture = std::make_unique<CAudioDeviceCapture>();
     if (m_InputDeviceCapture->Init(this, &m_InputResampler) != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " ---  m_InputDeviceCapture Init fail");
-        return 4;
+        return ORVIX_ERR_INIT_FAILED;
     }
     m_OutputDeviceCapture = std::make_unique<CAudioDeviceCapture>();
     if (m_OutputDeviceCapture->Init(this, &m_OutputResampler) != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_OutputDeviceCapture Init fail");
-        return 4;
+        return ORVIX_ERR_INIT_FAILED;
     }
     if (m_AudioProcessor.Init(44100, 2, &m_FlvMuxer) != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_AudioProcessor Init fail");
-        return 4;
+        return ORVIX_ERR_INIT_FAILED;
     }
     if (!m_VideoEncodingWorker.Init(&m_FlvMuxer, iWidth, iHeight, static_cast<std::uint32_t>(unformat),
                                     static_cast<std::uint32_t>(iFps), this)) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_VideoEncodingWorker Init fail");
-        return 4;
+        return ORVIX_ERR_INIT_FAILED;
     }
     m_bInitOk = true;
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok ");
@@ -134,17 +139,17 @@ std::uint32_t CAVOrvixRecordImpl::StartRecord(RecordParam* param) {
     UC_LOG_THIS(CLogWrapper::LOG_ERROR, "entery");
     if (m_bIsCapture) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "busying now!");
-        return 2;
+        return ORVIX_ERR_BUSY;
     }
     if (!param) {
         UC_ASSERT_TEXT("NULL != param");
-        return 1;
+        return ORVIX_ERR_BAD_ARGUMENT;
     }
     if (!m_bInitOk) {
         // Without a successful Init there are no capture objects and the
         // encoders have no muxer.
         UC_ASSERT_TEXT("m_bInitOk");
-        return 4;
+        return ORVIX_ERR_INIT_FAILED;
     }
     const auto w = static_cast<std::uint16_t>(m_iWidth);
     const auto h = static_cast<std::uint16_t>(m_iHeight);
@@ -152,31 +157,34 @@ std::uint32_t CAVOrvixRecordImpl::StartRecord(RecordParam* param) {
     if (param->bDumpAudio != 0 && !param->strDumpAudioFileName.empty()) {
         UC_LOG_THIS(CLogWrapper::LOG_INFO,
                     "have dump audio, strDumpAudioFileName=" << param->strDumpAudioFileName);
-        int code = m_DumpAudioMuxer.Init(param->strDumpAudioFileName.c_str(), w, h, fps, 44100, 2,
-                                         98, 105, 1, 1, 0, this);
+        int code = m_DumpAudioMuxer.Init(param->strDumpAudioFileName.c_str(), w, h, fps, kMuxSampleRate,
+                                         kMuxChannelLayout, kMuxVideoType, kMuxAudioType,
+                                         kMuxHaveVideo, kMuxHaveAudio, kMuxNeedBackup, this);
         if (code != 0) {
             UC_LOG_THIS(CLogWrapper::LOG_ERROR, "Init DumpAudioMuxer fail, errorcode=" << code);
-            return 7;
+            return ORVIX_ERR_MUXER_INIT;
         }
         m_FlvMuxer.AddSubMuxer(&m_DumpAudioMuxer);
     } else {
         UC_LOG_THIS(CLogWrapper::LOG_INFO, "don't have dump audio");
     }
-    int code = m_FlvMuxer.Init(param->strFilePath.c_str(), w, h, fps, 44100, 2, 98, 105, 1, 1, 0, this);
+    int code = m_FlvMuxer.Init(param->strFilePath.c_str(), w, h, fps, kMuxSampleRate, kMuxChannelLayout,
+                               kMuxVideoType, kMuxAudioType, kMuxHaveVideo, kMuxHaveAudio,
+                               kMuxNeedBackup, this);
     if (code != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "Init Muxer fail, errorcode=" << code);
-        return 7;
+        return ORVIX_ERR_MUXER_INIT;
     }
     if (m_AudioProcessor.StartAudioEncoding() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "StartAudioEncoding fail(Input)");
-        return 8;
+        return ORVIX_ERR_ENCODER_START;
     }
     if (m_VideoEncodingWorker.StartEncoding() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "StartVideoEncoding fail(Input)");
-        return 8;
+        return ORVIX_ERR_ENCODER_START;
     }
-    if (_StartCapture(true) != 0) return 5;
-    if (_StartCapture(false) != 0) return 5;
+    if (_StartCapture(true) != 0) return ORVIX_ERR_CAPTURE_START;
+    if (_StartCapture(false) != 0) return ORVIX_ERR_CAPTURE_START;
     m_bIsCapture = true;
     UC_LOG_THIS(CLogWrapper::LOG_ERROR, "StartCapture ok");
     return 0;
@@ -187,13 +195,13 @@ int CAVOrvixRecordImpl::_StartCapture(bool bInput) {
     if (IdEmpty(record.GuidName)) return 0;
     char name[128];
     char id[128];
-    CopyId(name, record.DevicesName.c_str());
-    CopyId(id, record.GuidName);
+    CopyDeviceText(name, record.DevicesName.c_str());
+    CopyDeviceText(id, record.GuidName);
     const char* kind = bInput ? "Input" : "Output";
     if (_Capture(bInput)->StartCapture(bInput, name, id) != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "StartCapture fail(" << kind << "), DevicesName= " << name
                                                                    << ", GuidName= " << id);
-        return 5;
+        return ORVIX_ERR_CAPTURE_START;
     }
     UC_LOG_THIS(CLogWrapper::LOG_ERROR,
                 "--  StartCapture " << kind << ", DevicesName= " << name << ", GuidName=" << id);
@@ -211,28 +219,28 @@ std::uint32_t CAVOrvixRecordImpl::StopRecord() {
     ZeroId(m_OutputDevice.GuidName);
     if (m_AudioProcessor.StopAudioEncoding() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Stop Audio Encoding fail!");
-        return 10;
+        return ORVIX_ERR_AUDIO_ENCODER_STOP;
     }
     if (m_VideoEncodingWorker.StopEncoding() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Stop Video Encoding fail!");
-        return 9;
+        return ORVIX_ERR_VIDEO_ENCODER_STOP;
     }
     if (m_InputDeviceCapture && m_InputDeviceCapture->StopCapture() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Stop Input Capture fail!");
-        return 6;
+        return ORVIX_ERR_CAPTURE_STOP;
     }
     UC_LOG_THIS(CLogWrapper::LOG_INFO, " --- Stop Input Capture ok!");
     if (m_OutputDeviceCapture && m_OutputDeviceCapture->StopCapture() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Stop Output Capture fail!");
-        return 6;
+        return ORVIX_ERR_CAPTURE_STOP;
     }
     if (m_FlvMuxer.Stop() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Stop Muxer fail!");
-        return 12;
+        return ORVIX_ERR_MUXER_STOP;
     }
     if (m_DumpAudioMuxer.Stop() != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Stop DumpAudioMuxer fail!");
-        return 12;
+        return ORVIX_ERR_MUXER_STOP;
     }
     UC_LOG_THIS(CLogWrapper::LOG_INFO, " --- Stop Output Capture ok!");
     m_bIsCapture = false;
@@ -412,7 +420,7 @@ std::uint32_t CAVOrvixRecordImpl::GetDeviceList(std::list<AudioDeviceInfo>* devi
             info.m_bCapture = bInput ? 1 : 0;
             info.DevicesName = entry.name;
             info.m_bDefault = entry.isDefault ? 1 : 0;
-            CopyId(info.GuidName, entry.id);
+            CopyDeviceText(info.GuidName, entry.id);
             UC_LOG_THIS(CLogWrapper::LOG_INFO,
                         " --- Device Name= " << info.DevicesName << " , Device GUID= " << info.GuidName
                                              << ", " << (entry.isDefault ? "Default Device" : "Normal Device")
@@ -544,14 +552,14 @@ bool CAVOrvixRecordImpl::_TrySetCurrentAudioDeviceByName(const std::list<AudioDe
         ++counter;
         if (!m_bIsCapture) {
             record.DevicesName = entry.DevicesName;
-            CopyId(record.GuidName, found);
+            CopyDeviceText(record.GuidName, found);
             record.m_bCapture = bInput ? 1 : 0;
             continue;
         }
         (bInput ? inputSeen : outputSeen) = true;
         if (entry.DevicesName != record.DevicesName) {
             record.DevicesName = entry.DevicesName;
-            CopyId(record.GuidName, found);
+            CopyDeviceText(record.GuidName, found);
             record.m_bCapture = bInput ? 1 : 0;
             _ReplaceCapture(bInput, true);
         }

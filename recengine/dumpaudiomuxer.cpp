@@ -5,27 +5,13 @@
 
 #include <cerrno>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "recengine/enginecodes.h"
 
 namespace {
-
-const char* BoolText(std::uint32_t flag) {
-    return flag ? "true" : "false";
-}
-
-// A package of its own holding a copy of every readable byte of `source`:
-// producers hand over packages that wrap their codec's output buffer.
-CDataPackage* CopyPayload(const CDataPackage* source) {
-    std::size_t length = source ? source->GetPackageLength() : 0;
-    auto* copy = new CDataPackage(length);
-    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
-        copy->AdvancePackageWritePtr(length);
-    return copy;
-}
 
 // Writes all of `size` bytes; false (errno set) when the file took fewer.
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -47,7 +33,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 CDumpAudioMuxer::CDumpAudioMuxer() = default;
 
 CDumpAudioMuxer::~CDumpAudioMuxer() {
-    if (m_PumpThread.joinable()) Stop();
+    if (m_Worker.IsRunning()) Stop();
     CloseFile();
 }
 
@@ -63,10 +49,10 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
                 "flv muxer param, strFilePathTmp(ansi)= "
                     << strFilePath << ", strFilePathTmp(UTF8)= " << strFilePath
                     << ", wSampleRate= " << wSampleRate << ", wChannLayout=" << wChannLayout
-                    << ", AudioType=" << AudioType << ", bHaveAudio=" << BoolText(bHaveAudio));
-    if (m_PumpThread.joinable()) {
+                    << ", AudioType=" << AudioType << ", bHaveAudio=" << TrueFalse(bHaveAudio));
+    if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     CloseFile();
     // Others may open the file for reading and writing while it is written.
@@ -75,13 +61,11 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
                   : ::open(strFilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_nFile < 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- file open fail");
-        return -100;
+        return MUX_INIT_NO_OUTPUT;
     }
-    try {
-        m_PumpThread = std::thread(&CDumpAudioMuxer::PumpThread, this);
-    } catch (const std::system_error&) {
+    if (m_Worker.Start(&CDumpAudioMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     return 0;
 }
@@ -89,12 +73,11 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
 void CDumpAudioMuxer::PushMediaData(bool bVideo, bool /*bKeyFrame*/, CDataPackage* payload,
                                     std::uint32_t timestampMs) {
     if (bVideo) return;
+    // Producers hand over packages that wrap their codec's output buffer.
     MediaPacket packet;
-    packet.data = CopyPayload(payload);
+    packet.data = CDataPackage::CopyPackage(payload);
     packet.timestamp = timestampMs;
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_Queue.push_back(std::move(packet));
-    m_DataEvent.Signal();
+    m_Worker.Push(std::move(packet));
 }
 
 std::uint32_t CDumpAudioMuxer::SetVideoConfig(CDataPackage& /*config*/) {
@@ -110,13 +93,7 @@ std::uint32_t CDumpAudioMuxer::AddSubMuxer(IMUXPushData* /*other*/) {
 }
 
 int CDumpAudioMuxer::Stop() {
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        thread = std::move(m_PumpThread);
-        m_StopEvent.Signal();
-    }
-    if (thread.joinable()) thread.join();
+    m_Worker.Stop();
     std::lock_guard<std::mutex> lock(m_Lock);
     CloseFile();
     return 0;
@@ -127,13 +104,7 @@ void CDumpAudioMuxer::CloseFile() {
     m_nFile = -1;
 }
 
-int CDumpAudioMuxer::PumpThread(CDumpAudioMuxer* pTmp) {
-    if (!pTmp) {
-        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
-        return -1;
-    }
-    return pTmp->PumpLoop();
-}
+UC_WORKER_THREAD_ENTRY(CDumpAudioMuxer, PumpThread, PumpLoop)
 
 int CDumpAudioMuxer::PumpLoop() {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
@@ -145,12 +116,8 @@ int CDumpAudioMuxer::PumpLoop() {
     for (;;) {
         // The stop event wins when both are set; what was pushed before it
         // is still written.
-        bool stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent) == 0;
-        std::list<MediaPacket> batch;
-        {
-            std::lock_guard<std::mutex> lock(m_Lock);
-            batch.swap(m_Queue);
-        }
+        bool stopping = m_Worker.Wait() == CWorkerQueue::WAKE_STOP;
+        std::list<MediaPacket> batch = m_Worker.TakeAll();
         if (!WriteBatch(batch)) {
             int error = errno;
             UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Write Fail, errno= " << error);

@@ -11,10 +11,9 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
-#include <thread>
 
-#include "basekit/eventwrapper.h"
 #include "enginetypes.h"
+#include "workerqueue.h"
 
 class CDataPackage;
 
@@ -61,8 +60,5 @@ private:
     std::mutex m_Lock;
     int m_nFile = -1;  // the output file's descriptor
     IMuxErrorNotify* m_pErrorNotify = nullptr;
-    std::thread m_PumpThread;
-    CEventWrapper m_StopEvent{true, false};
-    CEventWrapper m_DataEvent{false, false};
-    std::list<MediaPacket> m_Queue;
+    CWorkerQueue m_Worker;
 };

@@ -3,9 +3,12 @@
 // of the workers and the audio pull side.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "basekit/datapackage.h"
 
@@ -103,6 +106,30 @@ struct DeviceEntry {
 };
 // Key: the endpoint's 0-based index in enumeration order.
 using DeviceEntryMap = std::map<int, DeviceEntry>;
+
+// The log text of a flag.
+inline const char* TrueFalse(bool flag) { return flag ? "true" : "false"; }
+
+// Device names and IDs travel in 128-byte fields: at most 127 bytes of text
+// and a NUL. A longer text is cut before the first UTF-8 character that
+// would not fit whole.
+constexpr std::size_t kDeviceTextMax = 127;
+inline std::string_view CutDeviceText(std::string_view text) {
+    if (text.size() <= kDeviceTextMax) return text;
+    std::size_t n = kDeviceTextMax;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return text.substr(0, n);
+}
+// Fills the field with the (cut) text and zeros behind it.
+inline void CopyDeviceText(char (&field)[128], std::string_view text) {
+    const std::string_view cut = CutDeviceText(text);
+    std::memset(field, 0, sizeof field);
+    if (!cut.empty()) std::memcpy(field, cut.data(), cut.size());
+}
+// A NUL-terminated text, or a full field without NUL; null copies nothing.
+inline void CopyDeviceText(char (&field)[128], const char* text) {
+    CopyDeviceText(field, text ? std::string_view(text, strnlen(text, sizeof field)) : std::string_view());
+}
 
 // One captured block on its way to the audio processor; data is valid only
 // during the sink call.

@@ -7,48 +7,49 @@
 #include <chrono>
 #include <cstring>
 #include <string>
-#include <system_error>
 #include <utility>
 
+#include "aacframe/adtsheader.h"
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
+#include "basekit/resultcodes.h"
 #include "basekit/tickcount.h"
 #include "basekit/timevaluewrapper.h"
 #include "flvio/aacutil.h"
+#include "flvio/flviotag.h"
 #include "flvio/flvwriter.h"
 #include "flvio/recordingmarker.h"
+#include "recengine/enginecodes.h"
 
 namespace {
 
-constexpr std::size_t kAdtsHeaderLen = 7;
-constexpr std::size_t kAdtsHeaderWithCrcLen = 9;
 constexpr std::size_t kVideoTagHeaderLen = 5;
+// The first byte of a video tag body: frame type << 4 | codec.
+constexpr std::uint8_t kAvcKeyFrame = (FLV_FRAME_KEY << 4) | FLV_CODEC_AVC;      // 0x17
+constexpr std::uint8_t kAvcInterFrame = (FLV_FRAME_INTER << 4) | FLV_CODEC_AVC;  // 0x27
+// The AVC packet type (second byte): sequence header or coded frame; the
+// AAC packet type likewise.
+constexpr std::uint8_t kAvcSequenceHeader = 0x00;
+constexpr std::uint8_t kAvcNalu = 0x01;
+constexpr std::uint8_t kAacSequenceHeader = 0x00;
+constexpr std::uint8_t kAacRaw = 0x01;
+// The sample-size and channel arguments of the audio byte: 0 is 16-bit and
+// stereo.
+constexpr int kAac16Bit = 0;
+constexpr int kAacStereo = 0;
+// onMetaData: the codec IDs it names, and the flag that writes every key so
+// that the tag keeps its size when it is rewritten at the end.
+constexpr unsigned kMetaVideoCodecId = FLV_CODEC_AVC;
+constexpr unsigned kMetaAudioCodecId = FLV_SOUND_AAC;
+constexpr int kMetaAllKeys = 1;
 // How often a writer thread that keeps packets back looks at them again.
 constexpr std::int64_t kHoldPollUs = 50 * 1000;
-// The writer's code for "no writer object".
-constexpr int kNoWriter = 10007;
 
-const char* BoolText(std::uint32_t flag) {
-    return flag ? "true" : "false";
-}
-
-// A package of its own holding a copy of every readable byte of `source`:
-// producers hand over packages that wrap their codec's output buffer.
-CDataPackage* CopyPayload(const CDataPackage* source) {
-    std::size_t length = source ? source->GetPackageLength() : 0;
-    auto* copy = new CDataPackage(length);
-    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
-        copy->AdvancePackageWritePtr(length);
-    return copy;
-}
-
-// The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows
-// (protection_absent clear).
+// The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows.
 std::size_t AdtsHeaderLength(const CDataPackage& frame) {
     std::uint8_t head[2] = {0, 0};
-    if (frame.Peek(head, sizeof head) != CDataPackage::PKG_OK) return kAdtsHeaderLen;
-    bool sync = head[0] == 0xFF && (head[1] & 0xF0) == 0xF0;
-    return sync && !(head[1] & 0x01) ? kAdtsHeaderWithCrcLen : kAdtsHeaderLen;
+    if (frame.Peek(head, sizeof head) != CDataPackage::PKG_OK) return CAdtsHeader::kHeaderBytes;
+    return CAdtsHeader::HeaderLength(head[0], head[1]);
 }
 
 // Difference b - a of two 32-bit engine-clock values that may have wrapped.
@@ -61,7 +62,7 @@ std::int64_t ClockDiff(std::uint32_t a, std::uint32_t b) {
 CFlvMuxer::CFlvMuxer() = default;
 
 CFlvMuxer::~CFlvMuxer() {
-    if (m_PumpThread.joinable()) Stop();
+    if (m_Worker.IsRunning()) Stop();
     m_pFlv.reset();
     if (m_nSyncFd >= 0) ::close(m_nSyncFd);
     if (m_pVideoHeader) m_pVideoHeader->DestroyPackage();
@@ -81,11 +82,11 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
                     << ", nWidth=" << nWidth << ", nHeight=" << nHeight << ", nFps=" << nFps
                     << ", wSampleRate= " << wSampleRate << ", wChannLayout=" << wChannLayout
                     << ", VideoType=" << VideoType << ", AudioType=" << AudioType
-                    << ", bHaveVideo=" << BoolText(bHaveVideo) << ", bHaveAudio="
-                    << BoolText(bHaveAudio) << ", bNeedBackup=" << BoolText(bNeedBackup));
-    if (m_PumpThread.joinable()) {
+                    << ", bHaveVideo=" << TrueFalse(bHaveVideo) << ", bHaveAudio="
+                    << TrueFalse(bHaveAudio) << ", bNeedBackup=" << TrueFalse(bNeedBackup));
+    if (m_Worker.IsRunning()) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail, the muxer runs already");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     m_wWidth = nWidth;
     m_wHeight = nHeight;
@@ -94,12 +95,12 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
     m_pFlv.reset(new (std::nothrow) CFlvWriter());
     if (!m_pFlv) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- ULL == m_pFlv");
-        return -100;
+        return MUX_INIT_NO_OUTPUT;
     }
     int rv = m_pFlv->Init(strFilePath, 0, 0, 2);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv init fail, error= " << rv);
-        return -99;
+        return MUX_INIT_WRITER_FAILED;
     }
     m_strPath = strFilePath;
     m_bMarked = CRecordingMarker::Create(m_strPath);
@@ -108,33 +109,32 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
     if (m_nSyncFd >= 0) ::close(m_nSyncFd);
     m_nSyncFd = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
     m_nLastSyncMs = GetTickMs();
-    rv = m_pFlv->CreateMetaData(0, m_wWidth, m_wHeight, 0, 0, 7, 0, 0.0, 10, 1, m_dwMetaDataPos,
-                                m_dwMetaDataLen, 1);
+    rv = m_pFlv->CreateMetaData(0, m_wWidth, m_wHeight, 0, 0, kMetaVideoCodecId, 0, 0.0,
+                                kMetaAudioCodecId, 1, m_dwMetaDataPos, m_dwMetaDataLen, kMetaAllKeys);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateMetaData fail, error= " << rv);
-        return -98;
+        return MUX_INIT_METADATA;
     }
-    rv = m_pFlv->CreateAudioStream(FLV_SOUND_AAC, FLV_RATE_44KHZ, 0, 0, m_dwAudioStreamId);
+    rv = m_pFlv->CreateAudioStream(FLV_SOUND_AAC, FLV_RATE_44KHZ, kAac16Bit, kAacStereo,
+                                   m_dwAudioStreamId);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateAudioStream fail, error= " << rv);
-        return -97;
+        return MUX_INIT_AUDIO_STREAM;
     }
     rv = m_pFlv->CreateVideoStream(FLV_CODEC_AVC, m_dwVideoStreamId);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- flv CreateVideoStream fail, error= " << rv);
-        return -96;
+        return MUX_INIT_VIDEO_STREAM;
     }
-    // AAC (10) << 4 | 44 kHz (3) << 2 | 16-bit (2) | stereo (1), then the
-    // AAC packet type of a raw frame.
-    m_abAudioTagHeader[0] = static_cast<std::uint8_t>((10 << 4) | (3 << 2) | 2 | 1);
-    m_abAudioTagHeader[1] = 0x01;
+    // The audio byte of the declared stream (0xAF: AAC, 44 kHz, 16-bit,
+    // stereo), then the AAC packet type of a raw frame.
+    m_abAudioTagHeader[0] = CFlvioTag::GetAudioType(FLV_SOUND_AAC, FLV_RATE_44KHZ, kAac16Bit, kAacStereo);
+    m_abAudioTagHeader[1] = kAacRaw;
     std::uint64_t now = GetTickMs();
     m_allLastPushMs[kAudio] = m_allLastPushMs[kVideo] = now;
-    try {
-        m_PumpThread = std::thread(&CFlvMuxer::PumpThread, this);
-    } catch (const std::system_error&) {
+    if (m_Worker.Start(&CFlvMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
-        return -95;
+        return MUX_INIT_NO_THREAD;
     }
     return 0;
 }
@@ -185,18 +185,18 @@ void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload
     if (!bVideo && !outsidePause) return;
     for (IMUXPushData* sub : m_SubMuxers) sub->PushMediaData(bVideo, bKeyFrame, payload, timestampMs);
 
+    // Producers hand over packages that wrap their codec's output buffer.
     MediaPacket packet;
-    packet.data = CopyPayload(payload);
+    packet.data = CDataPackage::CopyPackage(payload);
     packet.timestamp = mapped;
     packet.bKeyFrame = bKeyFrame;
     packet.bVideo = bVideo;
     Stream stream = bVideo ? kVideo : kAudio;
-    (bVideo ? m_VideoQueue : m_AudioQueue).push_back(std::move(packet));
     if (bVideo) ++m_nVideoPushed;
     m_adwNewestMs[stream] = m_abPushed[stream] ? std::max(m_adwNewestMs[stream], mapped) : mapped;
     m_abPushed[stream] = true;
     m_allLastPushMs[stream] = GetTickMs();
-    m_DataEvent.Signal();
+    m_Worker.Push(std::move(packet));
 }
 
 std::uint32_t CFlvMuxer::SetVideoConfig(CDataPackage& config) {
@@ -208,7 +208,8 @@ std::uint32_t CFlvMuxer::SetVideoConfig(CDataPackage& config) {
             current.compare(kVideoTagHeaderLen, std::string::npos, bytes) == 0)
             return 0;
     }
-    static const std::uint8_t kHeader[kVideoTagHeaderLen] = {0x17, 0x00, 0x00, 0x00, 0x00};
+    static const std::uint8_t kHeader[kVideoTagHeaderLen] = {kAvcKeyFrame, kAvcSequenceHeader, 0x00,
+                                                             0x00, 0x00};
     auto* header = new CDataPackage(kVideoTagHeaderLen + bytes.size());
     header->Write(kHeader, sizeof kHeader);
     header->Write(bytes.data(), bytes.size());
@@ -255,25 +256,13 @@ std::uint32_t CFlvMuxer::GetPausedMs() {
 }
 
 int CFlvMuxer::Stop() {
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        thread = std::move(m_PumpThread);
-        m_StopEvent.Signal();
-    }
-    if (thread.joinable()) thread.join();
+    m_Worker.Stop();
     std::lock_guard<std::mutex> lock(m_Lock);
     m_pFlv.reset();
     return 0;
 }
 
-int CFlvMuxer::PumpThread(CFlvMuxer* pTmp) {
-    if (!pTmp) {
-        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
-        return -1;
-    }
-    return pTmp->PumpLoop();
-}
+UC_WORKER_THREAD_ENTRY(CFlvMuxer, PumpThread, PumpLoop)
 
 int CFlvMuxer::PumpLoop() {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
@@ -286,12 +275,14 @@ int CFlvMuxer::PumpLoop() {
     bool stopping = false;
     while (!stopping) {
         const CTimeValueWrapper poll(0, kHoldPollUs);
-        stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent, holding ? &poll : nullptr) == 0;
+        stopping = m_Worker.Wait(holding ? &poll : nullptr) == CWorkerQueue::WAKE_STOP;
         int code = 0;
         Stream failed = kAudio;
         bool sync = false;
         {
             std::lock_guard<std::mutex> lock(m_Lock);
+            for (MediaPacket& packet : m_Worker.TakeAll())
+                (packet.bVideo ? m_VideoQueue : m_AudioQueue).push_back(std::move(packet));
             // At stop everything still queued is written, in order, before
             // the file is finished.
             code = WriteQueued(stopping, holding, failed);
@@ -367,7 +358,7 @@ int CFlvMuxer::WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed) {
 }
 
 int CFlvMuxer::WriteTag(bool bVideo, std::uint32_t timestamp, CDataPackage& body, int growCode) {
-    if (!m_pFlv) return kNoWriter;
+    if (!m_pFlv) return UC_ERR_NO_WRITER;
     unsigned long tagPos = 0;
     int rv = bVideo ? m_pFlv->WriteVideo(timestamp, body, m_dwVideoStreamId, &tagPos)
                     : m_pFlv->WriteAudio(timestamp, body, m_dwAudioStreamId, &tagPos);
@@ -382,14 +373,14 @@ int CFlvMuxer::WriteTag(bool bVideo, std::uint32_t timestamp, CDataPackage& body
 }
 
 int CFlvMuxer::WriteAudioHeader(const MediaPacket& packet) {
-    char adts[kAdtsHeaderLen];
+    char adts[CAdtsHeader::kHeaderBytes];
     if (!packet.data || packet.data->Peek(adts, sizeof adts) != CDataPackage::PKG_OK)
         return ERR_SHORT_AUDIO_HEADER;
     char config[5];
     unsigned configLen = sizeof config;
     if (!GetAACConfigureFromAdts(adts, sizeof adts, config, &configLen)) return ERR_BAD_ADTS_HEADER;
     CDataPackage body(2 + configLen);
-    const std::uint8_t kHeader[2] = {m_abAudioTagHeader[0], 0x00};
+    const std::uint8_t kHeader[2] = {m_abAudioTagHeader[0], kAacSequenceHeader};
     body.Write(kHeader, sizeof kHeader);
     body.Write(config, configLen);
     return WriteTag(false, packet.timestamp, body, ERR_AUDIO_HEADER_WRITE);
@@ -431,7 +422,7 @@ int CFlvMuxer::WriteVideoPacket(MediaPacket& packet) {
         m_bVideoHeaderWritten = 1;
     }
     const std::uint8_t header[kVideoTagHeaderLen] = {
-        static_cast<std::uint8_t>(packet.bKeyFrame ? 0x17 : 0x27), 0x01, 0x00, 0x00, 0x00};
+        packet.bKeyFrame ? kAvcKeyFrame : kAvcInterFrame, kAvcNalu, 0x00, 0x00, 0x00};
     CDataPackage body(sizeof header, header, CDataPackage::FLAG_NONE, sizeof header);
     CDataPackage* frame = packet.data ? packet.data->DuplicatePackage() : nullptr;
     body.Append(frame);
@@ -442,7 +433,7 @@ int CFlvMuxer::WriteVideoPacket(MediaPacket& packet) {
 }
 
 int CFlvMuxer::FinishFile() {
-    if (!m_pFlv) return kNoWriter;
+    if (!m_pFlv) return UC_ERR_NO_WRITER;
     // The time line has the pauses removed already, so the last time stamp
     // is the recorded length; the writer takes whole seconds, rounded here
     // to the nearest.
@@ -450,8 +441,8 @@ int CFlvMuxer::FinishFile() {
     unsigned long tagPos = 0, tagLen = 0;
     int rv = m_pFlv->Seek(static_cast<long>(m_dwMetaDataPos), 0);
     if (rv == 0) {
-        rv = m_pFlv->CreateMetaData(seconds, m_wWidth, m_wHeight, 0, 0, 7, 0, 0.0, 10, 1, tagPos,
-                                    tagLen, 1);
+        rv = m_pFlv->CreateMetaData(seconds, m_wWidth, m_wHeight, 0, 0, kMetaVideoCodecId, 0, 0.0,
+                                    kMetaAudioCodecId, 1, tagPos, tagLen, kMetaAllKeys);
     }
     m_pFlv->Flush();
     m_pFlv->Finished();

@@ -43,11 +43,10 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "basekit/eventwrapper.h"
 #include "enginetypes.h"
+#include "workerqueue.h"
 
 class CDataPackage;
 class CFlvWriter;
@@ -78,9 +77,10 @@ public:
     CFlvMuxer& operator=(const CFlvMuxer&) = delete;
 
     // Opens the file, declares the streams, writes the provisional
-    // onMetaData and starts the writer thread. 0, or -100 (no writer),
-    // -99 (writer Init), -98 (CreateMetaData), -97 (CreateAudioStream),
-    // -96 (CreateVideoStream), -95 (thread not started, or already running).
+    // onMetaData and starts the writer thread. 0, or a MuxInitResult:
+    // -100 (no writer), -99 (writer Init), -98 (CreateMetaData),
+    // -97 (CreateAudioStream), -96 (CreateVideoStream), -95 (thread not
+    // started, or already running).
     // Only path, the picture values and notify are used; the rest is logged.
     int Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeight, std::uint16_t nFps,
              std::uint16_t wSampleRate, std::uint16_t wChannLayout, int VideoType, int AudioType,
@@ -169,9 +169,10 @@ private:
     std::string m_strActiveVideoHeader;
     std::uint64_t m_nVideoPushed = 0;
     std::uint64_t m_nVideoWritten = 0;
-    std::thread m_PumpThread;
-    CEventWrapper m_StopEvent{true, false};
-    CEventWrapper m_DataEvent{false, false};
+    // Packets pushed and not yet taken by the writer thread (both streams, in
+    // push order), which sorts them into the two queues below at each
+    // wake-up, under m_Lock.
+    CWorkerQueue m_Worker;
     std::list<MediaPacket> m_AudioQueue;
     std::list<MediaPacket> m_VideoQueue;
     std::set<IMUXPushData*> m_SubMuxers;

@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "basekit/datapackage.h"
@@ -20,16 +19,6 @@ struct CodecDeleter {
 };
 using CodecPtr = std::unique_ptr<CUcH264codec, CodecDeleter>;
 
-// A package of its own holding a copy of every readable byte of `source`:
-// the caller may reuse its buffer as soon as the push returns.
-CDataPackage* CopyPayload(const CDataPackage* source) {
-    std::size_t length = source ? source->GetPackageLength() : 0;
-    auto* copy = new CDataPackage(length);
-    if (length && source->Peek(copy->GetWritePtr(), length) == CDataPackage::PKG_OK)
-        copy->AdvancePackageWritePtr(length);
-    return copy;
-}
-
 bool IsKeyFrame(int type) {
     return type == UC_H264_FRAME_IDR || type == UC_H264_FRAME_I;
 }
@@ -41,7 +30,7 @@ CVideoEncodingWorker::CVideoEncodingWorker() {
 }
 
 CVideoEncodingWorker::~CVideoEncodingWorker() {
-    if (m_Thread.joinable()) StopEncoding();
+    if (m_Worker.IsRunning()) StopEncoding();
 }
 
 bool CVideoEncodingWorker::Init(IMUXPushData* pMux, int iWidth, int iHeight,
@@ -76,28 +65,22 @@ bool CVideoEncodingWorker::Init(IMUXPushData* pMux, int iWidth, int iHeight,
 int CVideoEncodingWorker::StartEncoding() {
     std::lock_guard<std::mutex> lock(m_Lock);
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry");
-    if (m_Thread.joinable()) {
+    switch (m_Worker.Start(&CVideoEncodingWorker::VideoEncodingThread, this)) {
+    case CWorkerQueue::START_OK:
+        return 0;
+    case CWorkerQueue::START_RUNNING:
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create thread fail, the thread runs already");
         return -1;
+    case CWorkerQueue::START_FAILED:
+        break;
     }
-    try {
-        m_Thread = std::thread(&CVideoEncodingWorker::VideoEncodingThread, this);
-    } catch (const std::system_error&) {
-        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create thread fail");
-        return -1;
-    }
-    return 0;
+    UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create thread fail");
+    return -1;
 }
 
 int CVideoEncodingWorker::StopEncoding() {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry");
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        thread = std::move(m_Thread);
-        m_StopEvent.Signal();
-    }
-    if (thread.joinable()) thread.join();
+    m_Worker.Stop();
     return 0;
 }
 
@@ -109,14 +92,13 @@ void CVideoEncodingWorker::PushFrame(std::uint32_t timestampMs, CDataPackage* pi
             return;
         }
     }
+    // The caller may reuse its buffer as soon as the push returns.
     MediaPacket packet;
-    packet.data = CopyPayload(picture);
+    packet.data = CDataPackage::CopyPackage(picture);
     packet.timestamp = timestampMs;
     packet.bKeyFrame = true;
     packet.bVideo = true;
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_InputQueue.push_back(std::move(packet));
-    m_DataEvent.Signal();
+    m_Worker.Push(std::move(packet));
 }
 
 int CVideoEncodingWorker::SetPause(bool paused) {
@@ -149,20 +131,7 @@ UcH264EncodeParam CVideoEncodingWorker::GetEncodeParam() {
     return m_EncodeParam;
 }
 
-int CVideoEncodingWorker::VideoEncodingThread(CVideoEncodingWorker* pTmp) {
-    if (!pTmp) {
-        UC_LOG(CLogWrapper::LOG_ERROR, " --- WTF!!!! NULL == pTmp");
-        return -1;
-    }
-    return pTmp->EncodingLoop();
-}
-
-std::list<MediaPacket> CVideoEncodingWorker::TakeQueue() {
-    std::list<MediaPacket> batch;
-    std::lock_guard<std::mutex> lock(m_Lock);
-    batch.swap(m_InputQueue);
-    return batch;
-}
+UC_WORKER_THREAD_ENTRY(CVideoEncodingWorker, VideoEncodingThread, EncodingLoop)
 
 int CVideoEncodingWorker::EncodingLoop() {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread Working now");
@@ -187,8 +156,8 @@ int CVideoEncodingWorker::EncodingLoop() {
         // The stop event comes first, so it wins when both are set. Whatever
         // was pushed before the stop is still queued then and is encoded
         // below before the thread ends.
-        bool stopping = CEventWrapper::WaitForTwo(m_StopEvent, m_DataEvent) == 0;
-        std::list<MediaPacket> batch = TakeQueue();
+        bool stopping = m_Worker.Wait() == CWorkerQueue::WAKE_STOP;
+        std::list<MediaPacket> batch = m_Worker.TakeAll();
         EncodeBatch(codec.get(), ctx, batch);
         if (stopping) break;
     }

@@ -10,11 +10,10 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
-#include <thread>
 
-#include "basekit/eventwrapper.h"
 #include "enginetypes.h"
 #include "videokit/h264codec.h"
+#include "workerqueue.h"
 
 class CDataPackage;
 
@@ -69,13 +68,9 @@ private:
     // first key frame, then the frame, then the observer call.
     void DeliverFrame(CUcH264codec* codec, ThreadContext& ctx, int type, unsigned char* out,
                       int outLen, std::uint32_t timestamp);
-    std::list<MediaPacket> TakeQueue();
 
     std::mutex m_Lock;
-    CEventWrapper m_StopEvent{true, false};
-    std::thread m_Thread;
-    CEventWrapper m_DataEvent{false, false};
-    std::list<MediaPacket> m_InputQueue;
+    CWorkerQueue m_Worker;
     UcH264EncodeParam m_EncodeParam;
     IMUXPushData* m_pMux = nullptr;
     IVideoEncodingObserver* m_pObserver = nullptr;

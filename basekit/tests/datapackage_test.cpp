@@ -204,3 +204,21 @@ TEST(DataPackage, WritesIntoADuplicateLeaveTheOriginalAlone) {
     dup->DestroyPackage();
     p->DestroyPackage();
 }
+
+TEST(DataPackage, CopyPackageOwnsItsBytesAcrossAChain) {
+    char buffer[4] = {'a', 'b', 'c', 'd'};
+    CDataPackage head(4, buffer, CDataPackage::FLAG_WRAP, 4);
+    head.AdvancePackageReadPtr(1);
+    auto* tail = new CDataPackage(2, "xy", CDataPackage::FLAG_NONE, 2);
+    head.Append(tail);
+    CDataPackage* copy = CDataPackage::CopyPackage(&head);
+    buffer[1] = 'Z';  // the wrapped buffer is reused: the copy keeps what it had
+    EXPECT_EQ(copy->FlattenPackage(), "bcdxy");
+    EXPECT_EQ(copy->GetNext(), nullptr);
+    copy->DestroyPackage();
+    tail->DestroyPackage();
+
+    CDataPackage* empty = CDataPackage::CopyPackage(nullptr);
+    EXPECT_EQ(empty->GetPackageLength(), 0u);
+    empty->DestroyPackage();
+}

@@ -9,7 +9,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "adtsheader.h"
+#include "aacframe/adtsheader.h"
 #include "basekit/logwrapper.h"
 
 namespace {
@@ -29,7 +29,7 @@ int CAacEncoder::Open(const _UCAudioCodecInfo& info) {
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry, sampleRate=" << info.sampleRate << ", codecType="
                                            << info.codecType << ", channels=" << info.channels
                                            << ", bitRate=" << info.bitRate << ", mode=" << info.mode);
-    int sfi = audiokit::SamplingFrequencyIndex(info.sampleRate);
+    int sfi = info.sampleRate > 0 ? CAdtsHeader::RateIndex(static_cast<unsigned>(info.sampleRate)) : -1;
     if (info.codecType != UC_AUDIO_CODEC_AAC_LC ||
         (info.mode != UC_AUDIO_MODE_ADTS && info.mode != UC_AUDIO_MODE_RAW)) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- codec type or mode not supported");
@@ -79,7 +79,10 @@ int CAacEncoder::Open(const _UCAudioCodecInfo& info) {
         return UC_AUDIO_ERR_FAILED;
     }
     m_nFrequencyIndex = sfi;
-    audiokit::WriteAudioSpecificConfig(m_abConfig, sfi, info.channels);
+    CAdtsHeader config;
+    config.rateIndex = static_cast<unsigned>(sfi);
+    config.channelConfig = static_cast<unsigned>(info.channels);
+    config.WriteAacLcConfig(m_abConfig);
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok, delay=" << ctx->initial_padding);
     return 0;
 }
@@ -191,10 +194,15 @@ int CAacEncoder::_Receive(unsigned char** ppOut, int* pOutLen, unsigned short* p
         return UC_AUDIO_ERR_FAILED;
     }
     const std::size_t payload = static_cast<std::size_t>(pkt->size);
-    const std::size_t header = m_info.mode == UC_AUDIO_MODE_ADTS ? audiokit::kAdtsHeaderBytes : 0;
+    const std::size_t header = m_info.mode == UC_AUDIO_MODE_ADTS ? CAdtsHeader::kHeaderBytes : 0;
     m_vecOut.resize(header + payload);
-    if (header && !audiokit::WriteAdtsHeader(m_vecOut.data(), m_nFrequencyIndex, m_info.channels,
-                                             header + payload)) {
+    // MPEG-4, AAC LC (profile 1), the stream's rate and channels.
+    CAdtsHeader adts;
+    adts.profile = 1;
+    adts.rateIndex = static_cast<unsigned>(m_nFrequencyIndex);
+    adts.channelConfig = static_cast<unsigned>(m_info.channels);
+    adts.frameBytes = header + payload;
+    if (header && !adts.Write(m_vecOut.data())) {
         av_packet_unref(pkt);
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- frame too long for ADTS, bytes=" << payload);
         return UC_AUDIO_ERR_FAILED;

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstdint>
+#include "basekit/resultcodes.h"
 
 #if defined(__GNUC__)
 #define AUDIOKIT_API __attribute__((visibility("default")))
@@ -42,12 +43,12 @@ enum : int32_t {
     UC_AUDIO_MODE_ADTS = 1,       // mode: ADTS-framed AAC
 };
 
-// Result codes besides 0.
+// Result codes besides 0 (the library codes of basekit/resultcodes.h).
 enum : int {
-    UC_AUDIO_ERR_FAILED = 10001,        // the encoder failed
-    UC_AUDIO_ERR_NOT_SUPPORTED = 10004, // slot or control not supported
-    UC_AUDIO_ERR_BAD_ARGUMENT = 10008,  // null pointer, more than one frame of input, rate mismatch
-    UC_AUDIO_ERR_WRONG_STATE = 10015,   // Encode after Flush
+    UC_AUDIO_ERR_FAILED = UC_ERR_BAD_DATA,              // the encoder failed
+    UC_AUDIO_ERR_NOT_SUPPORTED = UC_ERR_NOT_SUPPORTED,  // slot or control not supported
+    UC_AUDIO_ERR_BAD_ARGUMENT = UC_ERR_BAD_ARGUMENT,    // null pointer, more than one frame of input, rate mismatch
+    UC_AUDIO_ERR_WRONG_STATE = UC_ERR_NO_ROOM,          // Encode after Flush
 };
 
 // The codec parameter record.
@@ -77,12 +78,12 @@ public:
     // mode 1) or null / 0 while the encoder is still filling its delay, and
     // *pSamples the PCM frames per channel the returned frame covers (1024,
     // or 0 with no output). `nSampleRate` is the input's rate and must equal
-    // the record's (else 10008); more than 1024 frames give 10008.
+    // the record's (else UC_ERR_BAD_ARGUMENT); more than 1024 frames give UC_ERR_BAD_ARGUMENT.
     virtual int Encode(const unsigned char* pPcm, int nLength, unsigned char** ppOut,
                        int* pOutLen, unsigned short* pSamples, int nSampleRate) = 0;
     // Slot 3: at the end of a stream, returns the frames the encoder still
     // holds, one per call (same outputs as slot 2); 0 with length 0 when
-    // none is left. Encode after the first Flush returns 10015.
+    // none is left. Encode after the first Flush returns UC_ERR_NO_ROOM.
     virtual int Flush(unsigned char** ppOut, int* pOutLen, unsigned short* pSamples) = 0;
     // Slot 4: the encoder's delay in samples per channel (1024): the
     // priming that starts the decoded stream.
@@ -100,7 +101,7 @@ public:
     bool GetEC() const { return m_bEC; }
     // The codec type this object encodes (106).
     int GetPayloadType() const { return m_nPayloadType; }
-    // Codec-specific requests: none are defined; always 10004.
+    // Codec-specific requests: none are defined; always UC_ERR_NOT_SUPPORTED.
     int EncoderCtl(int /*nRequest*/, void* /*pArg*/) { return UC_AUDIO_ERR_NOT_SUPPORTED; }
 
 protected:

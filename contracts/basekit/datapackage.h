@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include "basekit/resultcodes.h"
 
 namespace basekit {
 struct DataBlock;
@@ -26,8 +27,8 @@ public:
     // Result codes of the package operations.
     enum {
         PKG_OK = 0,
-        PKG_NOT_ENOUGH = 10015,  // not enough readable bytes or free room
-        PKG_BAD_ARG = 10008,
+        PKG_NOT_ENOUGH = UC_ERR_NO_ROOM,  // not enough readable bytes or free room
+        PKG_BAD_ARG = UC_ERR_BAD_ARGUMENT,
     };
 
     explicit CDataPackage(std::size_t size = 0, const void* data = nullptr, int flags = FLAG_NONE,
@@ -42,6 +43,10 @@ public:
     // A new heap chain sharing every block by reference count, with the same
     // read and write positions. Release it with DestroyPackage().
     CDataPackage* DuplicatePackage() const;
+    // A new heap package of one block owning a copy of every readable byte of
+    // `source` (an empty one for null), for holders that keep data past the
+    // life of a buffer they were handed. Release it with DestroyPackage().
+    static CDataPackage* CopyPackage(const CDataPackage* source);
     // Deletes this heap package and every package chained behind it.
     void DestroyPackage();
 

@@ -1,6 +1,6 @@
 // CEventWrapper: an event object with manual- or auto-reset semantics.
-// Wait, Signal, Pulse and Reset return 0, or 10001 on failure; TimedWait
-// returns 10014 on time-out. WaitForTwo waits for either of two events and
+// Wait, Signal, Pulse and Reset return 0, or UC_ERR_BAD_DATA on failure; TimedWait
+// returns UC_ERR_TIMEOUT on time-out. WaitForTwo waits for either of two events and
 // reports the first one when both are set (the engine passes its stop event
 // first).
 #pragma once
@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "basekit/timevaluewrapper.h"
+#include "basekit/resultcodes.h"
 
 class CEventWrapper {
 public:
-    enum { EVENT_OK = 0, EVENT_FAILED = 10001, EVENT_TIMEOUT = 10014 };
+    enum { EVENT_OK = 0, EVENT_FAILED = UC_ERR_BAD_DATA, EVENT_TIMEOUT = UC_ERR_TIMEOUT };
 
     explicit CEventWrapper(bool manualReset = false, bool initialState = false);
     ~CEventWrapper();

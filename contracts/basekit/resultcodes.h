@@ -4,8 +4,8 @@
 // against them and logs written by earlier versions carry them, so a value
 // never changes and a new code takes a number not used before.
 //
-// The engine's interface codes live in include/recengine/enginecodes.h, the
-// muxers' negative initialisation codes beside the muxers.
+// The engine's interface codes and the muxers' negative initialisation codes
+// live in include/recengine/enginecodes.h.
 #pragma once
 
 enum UcResult : int {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include "basekit/resultcodes.h"
 
 #if defined(__GNUC__)
 #define DECODEKIT_API __attribute__((visibility("default")))
@@ -27,12 +28,12 @@ enum : int {
     UC_SAMPLE_FLOAT = 3,
 };
 
-// Result codes besides 0.
+// Result codes besides 0 (the library codes of basekit/resultcodes.h).
 enum : int {
-    UC_RESAMPLE_ERR_FAILED = 10001,        // libswresample failed
-    UC_RESAMPLE_ERR_NOT_SUPPORTED = 10004, // format code or channel count not supported
-    UC_RESAMPLE_ERR_BAD_ARGUMENT = 10008,  // null pointer, a value out of range
-    UC_RESAMPLE_ERR_WRONG_STATE = 10015,   // not initialised
+    UC_RESAMPLE_ERR_FAILED = UC_ERR_BAD_DATA,              // libswresample failed
+    UC_RESAMPLE_ERR_NOT_SUPPORTED = UC_ERR_NOT_SUPPORTED,  // format code or channel count not supported
+    UC_RESAMPLE_ERR_BAD_ARGUMENT = UC_ERR_BAD_ARGUMENT,    // null pointer, a value out of range
+    UC_RESAMPLE_ERR_WRONG_STATE = UC_ERR_NO_ROOM,          // not initialised
 };
 
 class IAudioResample {
@@ -49,7 +50,7 @@ public:
     // so an output block need not match its input block; the total follows
     // the rate ratio. *pOutBytes may be 0 (with *ppOut non-null). A null
     // input (or 0 bytes with a null pointer) drains the samples held back.
-    // A block that would give more than 2^24 output frames is refused (10008).
+    // A block that would give more than 2^24 output frames is refused (UC_ERR_BAD_ARGUMENT).
     virtual int Convert(const unsigned char* pIn, int nInBytes, unsigned char** ppOut,
                         int* pOutBytes) = 0;
     // Slot 2: clock drift correction. From now on the conversion makes

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include "basekit/resultcodes.h"
 
 #if defined(__GNUC__)
 #define VIDEOKIT_API __attribute__((visibility("default")))
@@ -46,7 +47,7 @@ enum UcPictureFormat : int32_t {
     UC_PIX_GRAY8 = 16,      // 1 byte per pixel, luma only
     UC_PIX_BGRA_FLIP = 17,  // as 12, rows bottom-up (a Windows DIB)
     UC_PIX_BGR24_FLIP = 18, // as 9, rows bottom-up (a Windows DIB)
-    // 19..23 are reserved: Init refuses them with 10004.
+    // 19..23 are reserved: Init refuses them with UC_ERR_NOT_SUPPORTED.
     UC_PIX_FORMAT_COUNT = 24,
 };
 
@@ -100,12 +101,12 @@ enum UcH264FrameType : int {
     UC_H264_FRAME_B = 4,     // bi-predicted frame (never made: B-frames are off)
 };
 
-// Result codes besides 0.
+// Result codes besides 0 (the library codes of basekit/resultcodes.h).
 enum : int {
-    UC_CODEC_ERR_FAILED = 10001,        // the encoder failed
-    UC_CODEC_ERR_NOT_SUPPORTED = 10004, // format, profile or slot not supported
-    UC_CODEC_ERR_BAD_ARGUMENT = 10008,  // null pointer or a value out of range
-    UC_CODEC_ERR_WRONG_STATE = 10015,   // not initialised, or already initialised
+    UC_CODEC_ERR_FAILED = UC_ERR_BAD_DATA,              // the encoder failed
+    UC_CODEC_ERR_NOT_SUPPORTED = UC_ERR_NOT_SUPPORTED,  // format, profile or slot not supported
+    UC_CODEC_ERR_BAD_ARGUMENT = UC_ERR_BAD_ARGUMENT,    // null pointer or a value out of range
+    UC_CODEC_ERR_WRONG_STATE = UC_ERR_NO_ROOM,          // not initialised, or already initialised
 };
 
 class CUcH264codec {
@@ -113,8 +114,8 @@ public:
     // Slot 0: a short human-readable name of the encoder ("x264 ...").
     virtual const char* GetCodecName() = 0;
     // Slot 1: opens the encoder with the record (copied). 0 on success;
-    // 10008 for bad sizes or rates, 10004 for an unsupported format code,
-    // 10015 when already initialised, 10001 when x264 refuses the settings.
+    // UC_ERR_BAD_ARGUMENT for bad sizes or rates, UC_ERR_NOT_SUPPORTED for an unsupported format code,
+    // UC_ERR_NO_ROOM when already initialised, UC_ERR_BAD_DATA when x264 refuses the settings.
     virtual int Init(const UcH264EncodeParam* pParam) = 0;
     // Slot 2: closes the encoder (delayed pictures are dropped; call Flush
     // first to keep them). Init may be called again afterwards.
@@ -139,7 +140,7 @@ public:
     virtual int ForceKeyFrame() = 0;
     // Slot 7: pictures taken by slot 5 whose frames have not come out yet.
     virtual int GetDelayedFrames() = 0;
-    // Slots 8..15: reserved; they return 10004.
+    // Slots 8..15: reserved; they return UC_ERR_NOT_SUPPORTED.
     virtual int Reserved8() = 0;
     virtual int Reserved9() = 0;
     virtual int Reserved10() = 0;
@@ -150,7 +151,7 @@ public:
     virtual int Reserved15() = 0;
     // Slot 16: the AVCDecoderConfigurationRecord (version 1, the SPS and the
     // PPS of the open encoder). 0 with non-empty bytes once initialised,
-    // 10015 before. The bytes stay valid until Uninit or destruction.
+    // UC_ERR_NO_ROOM before. The bytes stay valid until Uninit or destruction.
     virtual int GetAVCConfig(unsigned char** ppData, int* pLength) = 0;
     // Slot 17: drains the encoder at the end of a recording: each call
     // returns one delayed frame (type and time stamp as slot 5) and 0 with no

@@ -32,7 +32,7 @@ enum AmfType : unsigned char {
 };
 
 // How many objects and ECMA arrays a decoded tree may nest; a deeper value
-// fails with 10001 instead of recursing without bound on hostile input.
+// fails with UC_ERR_BAD_DATA instead of recursing without bound on hostile input.
 inline constexpr unsigned AMF_MAX_NESTING_DEPTH = 64;
 
 class CAmfType {
@@ -45,7 +45,7 @@ public:
     // The marker byte alone.
     virtual int Encode(CFlashStream& stream);
     virtual unsigned long GetEncodeLen() const { return 1; }
-    // The base class decodes nothing: 10004.
+    // The base class decodes nothing: UC_ERR_NOT_SUPPORTED.
     virtual int Decode(CFlashStream& stream);
 
     AmfType GetType() const { return m_type; }
@@ -250,7 +250,7 @@ public:
     void SetBoolean(const std::string& name, int value);
     void SetHaveNumber(int haveNumber) { m_haveNumber = haveNumber; }
 
-    // 10008 (name and value untouched) for an index past the last entry.
+    // UC_ERR_BAD_ARGUMENT (name and value untouched) for an index past the last entry.
     int GetKeyValue(unsigned long index, std::string& name, CAmfType*& value) const;
     // The value of the first entry called `name`, or null.
     CAmfType* GetValue(const std::string& name) const;

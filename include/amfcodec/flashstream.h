@@ -5,6 +5,7 @@
 #pragma once
 
 #include "basekit/datapackage.h"
+#include "basekit/resultcodes.h"
 
 typedef unsigned char UI8;
 typedef unsigned short UI16;
@@ -13,10 +14,10 @@ typedef unsigned int UI32;
 namespace amfcodec {
 // Result codes shared by the stream and the AMF values.
 inline constexpr int RESULT_OK = 0;
-inline constexpr int RESULT_BAD_DATA = 10001;       // bad data or not found
-inline constexpr int RESULT_NOT_SUPPORTED = 10004;  // unsupported marker or operation
-inline constexpr int RESULT_BAD_ARGUMENT = 10008;   // bad argument or index out of range
-inline constexpr int RESULT_NO_ROOM = 10015;        // no room, no data or wrong state
+inline constexpr int RESULT_BAD_DATA = UC_ERR_BAD_DATA;            // bad data or not found
+inline constexpr int RESULT_NOT_SUPPORTED = UC_ERR_NOT_SUPPORTED;  // unsupported marker or operation
+inline constexpr int RESULT_BAD_ARGUMENT = UC_ERR_BAD_ARGUMENT;    // bad argument or index out of range
+inline constexpr int RESULT_NO_ROOM = UC_ERR_NO_ROOM;              // no room, no data or wrong state
 }  // namespace amfcodec
 
 class CFlashStream {

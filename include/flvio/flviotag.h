@@ -112,14 +112,14 @@ public:
     void SetTimeStampOffset(unsigned long offset);
 
     // Writes header, body and back-pointer; size the stream with GetEncodeLen().
-    // 10015 without a body, or when the body holds fewer than dataSize bytes
-    // or the stream has no room for them; 10008 for a body above 0xFFFFFF.
+    // UC_ERR_NO_ROOM without a body, or when the body holds fewer than dataSize bytes
+    // or the stream has no room for them; UC_ERR_BAD_ARGUMENT for a body above 0xFFFFFF.
     int Encode(CFlashStream& stream);
-    // Reads the 11-byte header (10001 for an unknown type) and, unless
+    // Reads the 11-byte header (UC_ERR_BAD_DATA for an unknown type) and, unless
     // headerOnly, the body and back-pointer through DecodeNoHeader.
     int Decode(CFlashStream& stream, int headerOnly = 0);
     // Takes dataSize bytes of the stream as the body (replacing and releasing
-    // any body held before) and checks the back-pointer: 10001 when it does
+    // any body held before) and checks the back-pointer: UC_ERR_BAD_DATA when it does
     // not match (the body is kept) or when fewer than dataSize + 4 bytes are
     // there (nothing is taken then).
     int DecodeNoHeader(CFlashStream& stream);
@@ -182,10 +182,10 @@ public:
     CFlvioData(const CFlvioData&) = delete;
     CFlvioData& operator=(const CFlvioData&) = delete;
 
-    // Name (AMF string with marker) then an ECMA array (marker 8). 10015
+    // Name (AMF string with marker) then an ECMA array (marker 8). UC_ERR_NO_ROOM
     // without a package or without the array marker.
     int Decode();
-    // Script-data tags are written by CFlvWriter: 10004.
+    // Script-data tags are written by CFlvWriter: UC_ERR_NOT_SUPPORTED.
     int Encode(CFlashStream& stream);
     unsigned int GetEncodeLen() const { return 0; }
 

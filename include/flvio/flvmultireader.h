@@ -23,17 +23,17 @@ public:
     CFlvMultiReader();
     ~CFlvMultiReader() override;
 
-    // Not supported: 10004.
+    // Not supported: UC_ERR_NOT_SUPPORTED.
     int Init(CDataPackage& data) override;
     // strPath is the folder of the segments; adjustTimeStamps non-zero shifts
-    // tags by their segment's start. Opens nothing yet. 10008 for an empty path.
+    // tags by their segment's start. Opens nothing yet. UC_ERR_BAD_ARGUMENT for an empty path.
     int Init(const std::string& strPath, int reserved, int adjustTimeStamps, int unused) override;
     // Closes the open segment and forgets all segments.
     int Clear() override;
     // Reads the header of the first segment (switching back to it).
     int ReadHeader(CFlvioHeader& header) override;
     // The next tag of the recording, moving on to the next segment at the end
-    // of one. 10001 when the next segment is not there yet (the reader has
+    // of one. UC_ERR_BAD_DATA when the next segment is not there yet (the reader has
     // moved on to it then).
     int GetNextTag(CFlvioTag*& tag) override;
     // 1 only when the last segment is open and at its end.
@@ -41,9 +41,9 @@ public:
     // Lengths of the segments before the open one plus the open file's position.
     unsigned long GetPos() override;
     // origin -1: offset is a time in ms; 0: a byte offset over the whole
-    // recording; 2: relative to the end of the last segment; others: 10004.
+    // recording; 2: relative to the end of the last segment; others: UC_ERR_NOT_SUPPORTED.
     int Seek(long offset, int origin) override;
-    // Not supported: 10004.
+    // Not supported: UC_ERR_NOT_SUPPORTED.
     int GetRTag(CFlvioTag*& tag, unsigned long& tagPos) override;
 
     // Appends a segment; the first one is opened at once.

@@ -24,23 +24,23 @@ public:
     // Reads the bytes of `data` as a finished file held in memory.
     virtual int Init(CDataPackage& data);
     // Opens `path` for reading; `finished` 0 marks a file that may still grow.
-    // 10015 when a file is already open, else the open's result.
+    // UC_ERR_NO_ROOM when a file is already open, else the open's result.
     virtual int Init(const std::string& path, int reserved, int unused, int finished);
     // Closes and releases the file.
     virtual int Clear();
     // Reads the 13-byte file header. An unfinished file must hold at least
-    // 16384 bytes (10001 otherwise).
+    // 16384 bytes (UC_ERR_BAD_DATA otherwise).
     virtual int ReadHeader(CFlvioHeader& header);
     // The next complete tag, with one reference for the caller (who releases
     // it with ReleaseReference()). 0 with `tag` untouched: an unfinished file
-    // holds no new complete tag yet. Finished files: 10015 at the end, 10001
-    // on a short read, 10018 on an undecodable tag header.
+    // holds no new complete tag yet. Finished files: UC_ERR_NO_ROOM at the end, UC_ERR_BAD_DATA
+    // on a short read, UC_ERR_TAG_UNDECODABLE on an undecodable tag header.
     virtual int GetNextTag(CFlvioTag*& tag);
     virtual int IsEof();
     // The file position, 0xFFFFFFFF without a file.
     virtual unsigned long GetPos();
     // origin 0 from the start, 1 from the current position, 2 from the end;
-    // -1 (a time) is not supported here: 10001. 10015 without a file.
+    // -1 (a time) is not supported here: UC_ERR_BAD_DATA. UC_ERR_NO_ROOM without a file.
     virtual int Seek(long offset, int origin);
     // Reads the tag that ends at the current position; `tagPos` receives its
     // start. Meant for finished files.

@@ -62,14 +62,14 @@ public:
     // fullName: "<folder>/<index name>" (a name without '/' is the folder,
     // the index then "record.xml"); in single-file mode (segment 0) the FLV
     // file itself. delaySeconds: the window of files kept in the index.
-    // 10008 for an empty name, 10015 when running, 10007 without a writer,
-    // 10001 when the folder cannot be created, the writer's open error.
+    // UC_ERR_BAD_ARGUMENT for an empty name, UC_ERR_NO_ROOM when running, UC_ERR_NO_WRITER without a writer,
+    // UC_ERR_BAD_DATA when the folder cannot be created, the writer's open error.
     int Start(const std::string& fullName, unsigned short width, unsigned short height, AudioPriority& audio,
               unsigned long segment, unsigned long delaySeconds, const std::string& url,
               const std::string& backUrl);
 
-    // Media. 10015 while paused, before a configuration (video), for an
-    // inter frame while the recording has no video; 10001 before Start, for
+    // Media. UC_ERR_NO_ROOM while paused, before a configuration (video), for an
+    // inter frame while the recording has no video; UC_ERR_BAD_DATA before Start, for
     // audio of 7 bytes or less (AAC) or empty, and for a failed write.
     int RecordRawAVC(unsigned long timeStamp, CDataPackage& data, AVCPackageType type, unsigned short streamId);
     int RecordRawMP3(unsigned long timeStamp, CDataPackage& data, unsigned short streamId);

@@ -34,7 +34,7 @@ public:
     // reopen non-zero: opens with "r+b" for patching a finished file, writes
     // nothing and returns the open's result. Otherwise creates the file and
     // writes the 13-byte header for `kinds`: 0 audio only, 1 video only, any
-    // other value both. 10005 without a file object; open errors pass through.
+    // other value both. UC_ERR_NO_FILE without a file object; open errors pass through.
     // Every time stamp written later has timeBase subtracted (0 below it).
     // Resets GetLastWriteError().
     int Init(const std::string& path, unsigned long timeBase, int reopen, int kinds);
@@ -57,7 +57,7 @@ public:
     int WriteData(unsigned timeStamp, const std::string& name, CAmfECMAArray& value,
                   unsigned long* tagPos = nullptr, unsigned long* tagLen = nullptr);
     // A script-data tag from a ready body (complete non-zero) or from a body
-    // that still lacks the final 00 00 09 (complete 0). 0, or 10015 without a
+    // that still lacks the final 00 00 09 (complete 0). 0, or UC_ERR_NO_ROOM without a
     // file.
     int WriteData(unsigned timeStamp, CDataPackage& body, int complete, unsigned long streamId = 0,
                   unsigned long* tagPos = nullptr);
@@ -68,12 +68,12 @@ public:
     int WriteVideo(unsigned timeStamp, CDataPackage& body, unsigned long streamId = 0,
                    unsigned long* tagPos = nullptr);
 
-    // Tags whose first body byte comes from the declared stream; 10008 for an
+    // Tags whose first body byte comes from the declared stream; UC_ERR_BAD_ARGUMENT for an
     // unknown stream or an empty payload.
     int WriteAudio(unsigned long streamId, const std::string& payload, unsigned timeStamp);
     int WriteVideo(unsigned long streamId, FlvVideoFrame frame, const std::string& payload,
                    unsigned timeStamp);
-    // The caller keeps its package. 10008 for an unknown stream.
+    // The caller keeps its package. UC_ERR_BAD_ARGUMENT for an unknown stream.
     int WriteVideo(unsigned long streamId, FlvVideoFrame frame, CDataPackage& payload,
                    unsigned timeStamp);
 
@@ -81,7 +81,7 @@ public:
     // stream id 0; any other type becomes a complete script-data tag.
     int Write(unsigned timeStamp, CDataPackage& body, TagType type);
 
-    // The file's seek (origin 0 start, 1 current, 2 end); 10015 without a file.
+    // The file's seek (origin 0 start, 1 current, 2 end); UC_ERR_NO_ROOM without a file.
     int Seek(long offset, int origin);
     // The file position, 0xFFFFFFFF without a file.
     unsigned long GetPos();
@@ -96,7 +96,7 @@ public:
 
 protected:
     // The tag writer every write rests on: one tag of `type` whose body is
-    // the whole package, written with one file write. 10015 without a file.
+    // the whole package, written with one file write. UC_ERR_NO_ROOM without a file.
     int Write(TagType type, unsigned timeStamp, CDataPackage& body, unsigned long streamId,
               unsigned long* tagPos, unsigned long* tagLen);
 

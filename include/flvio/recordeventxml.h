@@ -19,7 +19,7 @@ public:
     // An event of type "single" (content: the event's id) or "dump" (content:
     // the recorded entry). The content must already be well-formed XML text;
     // it is written as it is. A time before the segment start is logged as a
-    // failed assertion and refused with 10008.
+    // failed assertion and refused with UC_ERR_BAD_ARGUMENT.
     int AddEvent(const char* type, unsigned long timeStamp, const std::string& content);
     int AddVideoKey(unsigned long timeStamp, unsigned long filePos, int isConfig);
     int AddAudioIndex(unsigned long timeStamp, unsigned long filePos);

@@ -24,18 +24,18 @@ public:
     // and makes every later call fail.
     CRecordFile(const std::string& path, int reader);
 
-    // Writer only (else 10015). 10008 for an empty record, 10015 when the
-    // file cannot be opened, 10001 when the disk takes fewer bytes than the
+    // Writer only (else UC_ERR_NO_ROOM). UC_ERR_BAD_ARGUMENT for an empty record, UC_ERR_NO_ROOM when the
+    // file cannot be opened, UC_ERR_BAD_DATA when the disk takes fewer bytes than the
     // record (the short record is cut off again so that the file stays
     // readable).
     int WriteRecord(const std::string& record);
 
-    // Reader only (else 10015). position 0xFFFFFFFF: start at the stored
+    // Reader only (else UC_ERR_NO_ROOM). position 0xFFFFFFFF: start at the stored
     // offset; any other value is stored as the new offset (the caller has
     // consumed everything before it) and reading starts there. Appends up to
     // maxCount complete records to `records` and moves `position` behind
     // each. A record the writer has not finished yet is left for the next
-    // call. 10015 when the file cannot be opened, 10001 for a position
+    // call. UC_ERR_NO_ROOM when the file cannot be opened, UC_ERR_BAD_DATA for a position
     // outside the file or a header that cannot be read or stored.
     int ReadRecords(std::list<std::string>& records, unsigned short maxCount,
                     unsigned long& position);

@@ -11,7 +11,7 @@
 //
 // Received event text (annotation, vote, survey and action XML) is put into
 // the index as markup only when it is well-formed; otherwise the event is
-// logged and refused with 10008 and nothing is recorded. Names, titles, chat
+// logged and refused with UC_ERR_BAD_ARGUMENT and nothing is recorded. Names, titles, chat
 // lines and other user text are escaped (CUtilAPI::XMLSCEncode), so every
 // XML file written stays well-formed.
 //
@@ -50,23 +50,23 @@ public:
     // three characters replaced by "xml"). A name without ':' lies under the
     // record home (GetRPHome(0)) when underRecordHome is set; folders on the
     // way are created. segmentMinutes 0: one media file; otherwise segment
-    // files of that many minutes (at least one). 10008 for an empty name,
-    // 10015 when started, 10007 without a writer, 10001 when the record
+    // files of that many minutes (at least one). UC_ERR_BAD_ARGUMENT for an empty name,
+    // UC_ERR_NO_ROOM when started, UC_ERR_NO_WRITER without a writer, UC_ERR_BAD_DATA when the record
     // folder cannot be created, the writer's open error.
     int Start(const std::string& sessionName, const std::string& confId, const std::string& recordFileName,
               unsigned short width, unsigned short height, AudioPriority& audio, int underRecordHome,
               unsigned long segmentMinutes, int reserved);
 
-    // Media. 10015 while paused or before Start (10002 for audio without a
-    // writer, 10001 for video without one); video before the first key frame
-    // 10015; AAC frames of 7 bytes or less, or whose ADTS header does not
-    // convert, 10001. A failed file write is returned as 10001.
+    // Media. UC_ERR_NO_ROOM while paused or before Start (10002 for audio without a
+    // writer, UC_ERR_BAD_DATA for video without one); video before the first key frame
+    // UC_ERR_NO_ROOM; AAC frames of 7 bytes or less, or whose ADTS header does not
+    // convert, UC_ERR_BAD_DATA. A failed file write is returned as UC_ERR_BAD_DATA.
     int RecordRawAVC(unsigned long timeStamp, CDataPackage& data, AVCPackageType type);
     int RecordRawMP3(unsigned long timeStamp, CDataPackage& data, unsigned long reserved);
     int SetAVCConfigure(CDataPackage& data);
 
-    // A session event, dispatched by info->type (RecordDataType). 10015 while
-    // paused; 0 without info; 10008 for event XML that cannot be used.
+    // A session event, dispatched by info->type (RecordDataType). UC_ERR_NO_ROOM while
+    // paused; 0 without info; UC_ERR_BAD_ARGUMENT for event XML that cannot be used.
     int RecordRawData(unsigned long timeStamp, CDataPackage& data, CDataInfo* info);
 
     // play 0 pauses at timeStamp, non-zero resumes; timeStamp is on the media

@@ -10,6 +10,8 @@
 #include <list>
 #include <string>
 
+#include "recengine/enginecodes.h"
+
 class CDataPackage;
 
 // One audio endpoint.
@@ -44,11 +46,11 @@ protected:
     ~IOrvixRecordSink() = default;
 };
 
-// Result codes: 0 success, 1 invalid argument, 2 busy, 4 a component failed to
-// initialise, 5 a capture failed to start, 6 a capture failed to stop, 7 a
-// muxer failed to initialise, 8 an encoder failed to start, 9 the video
-// encoder failed to stop, 10 the audio encoder failed to stop, 12 a muxer
-// failed to stop.
+// Result codes: OrvixRecordResult (recengine/enginecodes.h): 0 success, 1
+// invalid argument, 2 busy, 4 a component failed to initialise, 5 a capture
+// failed to start, 6 a capture failed to stop, 7 a muxer failed to
+// initialise, 8 an encoder failed to start, 9 the video encoder failed to
+// stop, 10 the audio encoder failed to stop, 12 a muxer failed to stop.
 class IOrvixAvRecordInterface {
 public:
     // unformat: picture format code 0..23 of the video codec layer (12 = 32-bit BGRA).

@@ -1,35 +1,20 @@
-// CPellDropPop: the pop-up item list of CPellDropSel. A pop-up window: it
-// closes when the user clicks elsewhere (it loses the mouse grab) or
-// presses Escape; releasing the mouse on an item chooses it.
+// CPellDropPop: the pop-up item list of CPellDropSel (CPellPopList): every
+// item at once, dark; Up and Down wrap around.
 #pragma once
 
-#include <QColor>
-#include <QWidget>
+#include "pellpoplist.h"
 
-class CPellBaseSel;
-
-class CPellDropPop : public QWidget {
+class CPellDropPop : public CPellPopList {
     Q_OBJECT
 public:
     explicit CPellDropPop(CPellBaseSel& owner);
 
     // The size that shows every item.
     QSize wantedSize() const;
-    // The item under a widget-local point, or -1.
-    int itemAt(const QPoint& point) const;
-    int hotIndex() const { return m_nHot; }
+    int itemAt(const QPoint& point) const override;
 
 protected:
+    void moveHot(int step) override;
     void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-
-private:
-    void setHot(int index);
-
-    CPellBaseSel& m_owner;
-    int m_nHot = -1;
 };

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "basekit/datapackage.h"
+#include "basekit/resultcodes.h"
 #include "flvdamageprobe.h"
 #include "flvio/flvreader.h"
 #include "flvtaginfo.h"
 
 namespace {
 
-constexpr int kEndOfData = 10015;
 constexpr std::uint64_t kFirstTagOffset = 13;
 
 // The whole body of a tag as bytes (sequence headers are small).
@@ -80,9 +80,9 @@ int CFlvAnalyzer::Inspect(const std::string& path, FlvFacts& facts) {
     for (;;) {
         CFlvioTag* tag = nullptr;
         rv = reader.GetNextTag(tag);
-        if (rv == kEndOfData) break;
+        if (rv == UC_ERR_NO_ROOM) break;
         if (rv != 0 || !tag) {
-            std::string what = probe.CheckTag(offset, rv ? rv : kEndOfData);
+            std::string what = probe.CheckTag(offset, rv ? rv : UC_ERR_NO_ROOM);
             Damage(facts, offset, what);
             return INSPECT_DAMAGED;
         }

@@ -7,16 +7,16 @@
 #include <cstring>
 #include <ctime>
 
+#include "basekit/resultcodes.h"
 #include "flvdamageprobe.h"
 #include "flvinput.h"
-#include "flvio/flvreader.h"
 #include "flvio/flviotag.h"
+#include "flvio/flvreader.h"
 #include "flvtaginfo.h"
 #include "stopsignals.h"
 
 namespace {
 
-constexpr int kEndOfData = 10015;
 constexpr std::uint64_t kFirstTagOffset = 13;
 constexpr std::uint64_t kSmallestTag = 15;
 
@@ -65,8 +65,8 @@ int CFlvDumper::Dump(const std::string& path) {
     for (;;) {
         CFlvioTag* tag = nullptr;
         rv = reader.GetNextTag(tag);
-        if (rv == kEndOfData) return DUMP_OK;
-        if (rv != 0 || !tag) return Damaged(offset, probe.CheckTag(offset, rv ? rv : kEndOfData));
+        if (rv == UC_ERR_NO_ROOM) return DUMP_OK;
+        if (rv != 0 || !tag) return Damaged(offset, probe.CheckTag(offset, rv ? rv : UC_ERR_NO_ROOM));
         std::fprintf(m_pOut, "%s\n", FormatTag(*tag, offset).c_str());
         offset += tag->GetEncodeLen();
         tag->ReleaseReference();

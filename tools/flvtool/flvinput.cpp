@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "basekit/resultcodes.h"
 #include "flvdamageprobe.h"
 #include "flvio/flvreader.h"
 
 namespace {
 
-constexpr int kEndOfData = 10015;
+constexpr int kEndOfData = UC_ERR_NO_ROOM;
 constexpr std::uint64_t kFirstTagOffset = 13;
 
 }  // namespace

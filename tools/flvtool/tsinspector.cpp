@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "basekit/datapackage.h"
+#include "basekit/resultcodes.h"
 #include "flvinput.h"
 #include "flvio/ts/tsreader.h"
 #include "flvio/ts/tswriter.h"
@@ -69,9 +70,9 @@ int CTsInspector::Read(const std::string& path, bool follow, bool printTags, uns
     CTSReader reader;
     int rv = reader.Init(path, 0, follow ? 0 : 1, 0);
     if (rv != 0) {
-        m_strError = rv == 10001 ? "damaged file at offset 0: no transport stream packets"
+        m_strError = rv == UC_ERR_BAD_DATA ? "damaged file at offset 0: no transport stream packets"
                                  : "cannot open " + path + ": " + std::strerror(rv);
-        return rv == 10001 ? INSPECT_DAMAGED : INSPECT_FAILED;
+        return rv == UC_ERR_BAD_DATA ? INSPECT_DAMAGED : INSPECT_FAILED;
     }
     bool stopping = false;
     CTsTagList tags;

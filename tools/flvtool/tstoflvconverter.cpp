@@ -7,7 +7,8 @@
 #include <string_view>
 #include <utility>
 
-#include "aacconfig.h"
+#include "aacframe/adtsheader.h"
+#include "basekit/resultcodes.h"
 #include "avcsps.h"
 #include "basekit/datapackage.h"
 #include "flvinput.h"
@@ -26,8 +27,6 @@ constexpr int kVideoOnly = 1;
 constexpr int kAudioAndVideo = 2;
 constexpr std::int64_t kWrap33 = std::int64_t{1} << 33;
 constexpr unsigned kAacFrameSamples = 1024;
-constexpr std::size_t kAdtsHeader = 7;
-constexpr std::size_t kAdtsCrc = 2;
 
 // FLV's first audio byte for an MP3 frame header: rate, size and channels.
 unsigned char Mp3SoundByte(const unsigned char* h, std::size_t len) {
@@ -172,25 +171,23 @@ int CTsToFlvConverter::WriteAac(const CTsTag& tag) {
     const std::string_view pes(reinterpret_cast<const char*>(p), bytes.second);
     std::size_t pos = 0;
     unsigned index = 0;
-    while (pos + kAdtsHeader <= pes.size()) {
+    while (pos + CAdtsHeader::kHeaderBytes <= pes.size()) {
         const unsigned char* h = p + pos;
-        if (h[0] != 0xFF || (h[1] & 0xF0) != 0xF0) {
+        CAdtsHeader adts;
+        if (!CAdtsHeader::Parse(h, pes.size() - pos, adts) || !adts.bSync) {
             ++pos;  // not at a frame: look for the next sync word
             continue;
         }
-        const std::size_t frameLen = (static_cast<std::size_t>(h[3] & 0x03) << 11) | (h[4] << 3) | (h[5] >> 5);
-        const std::size_t headerLen = kAdtsHeader + ((h[1] & 0x01) ? 0 : kAdtsCrc);
+        const std::size_t frameLen = adts.frameBytes;
+        const std::size_t headerLen = CAdtsHeader::HeaderLength(h[0], h[1]);
         if (frameLen <= headerLen || pos + frameLen > pes.size()) break;
         char config[5];
         unsigned configLen = sizeof config;
-        if (!GetAACConfigureFromAdts(reinterpret_cast<const char*>(h), kAdtsHeader, config, &configLen)) {
+        if (!GetAACConfigureFromAdts(reinterpret_cast<const char*>(h), CAdtsHeader::kHeaderBytes, config, &configLen)) {
             pos += frameLen;
             continue;
         }
-        CAacConfig aac;
-        const unsigned rate = aac.Parse(reinterpret_cast<const std::uint8_t*>(config), configLen)
-                                  ? aac.GetSampleRate()
-                                  : 44100;
+        const unsigned rate = CAdtsHeader::SampleRate(adts.rateIndex) ? CAdtsHeader::SampleRate(adts.rateIndex) : 44100;
         const std::int64_t pts = tag.GetTimeStamp() < 0
                                      ? -1
                                      : tag.GetTimeStamp() + static_cast<std::int64_t>(index) * kAacFrameSamples * 90000 / rate;
@@ -295,9 +292,9 @@ int CTsToFlvConverter::Convert(const std::string& in, const std::string& out, bo
     m_pVideo = std::make_unique<CTs2FlvH264>();
     int rv = m_pReader->Init(in, 0, follow ? 0 : 1, 0);
     if (rv != 0) {
-        m_strError = rv == 10001 ? "damaged file at offset 0: no transport stream packets"
+        m_strError = rv == UC_ERR_BAD_DATA ? "damaged file at offset 0: no transport stream packets"
                                  : "cannot open " + in + ": " + std::strerror(rv);
-        return rv == 10001 ? CONVERT_DAMAGED : CONVERT_FAILED;
+        return rv == UC_ERR_BAD_DATA ? CONVERT_DAMAGED : CONVERT_FAILED;
     }
     bool stopping = false;
     bool opened = false;

@@ -37,8 +37,8 @@ public:
     // An FLV AVC packet (without the 5 FLV video bytes) to Annex B. Type 0
     // takes the configuration record and writes nothing. out/outLen: the
     // converter's buffer and the bytes written (0: nothing to write). 0, or
-    // 10008 for a short packet, 10001 for a malformed one or a frame before
-    // any configuration, 10015 when the output would exceed MAX_BUF_SIZE.
+    // UC_ERR_BAD_ARGUMENT for a short packet, UC_ERR_BAD_DATA for a malformed one or a frame before
+    // any configuration, UC_ERR_NO_ROOM when the output would exceed MAX_BUF_SIZE.
     int TransferFlv(AVCPackageType type, const unsigned char* buf, unsigned long len,
                     unsigned char*& out, unsigned long& outLen);
     int TransferFlv(AVCPackageType type, CDataPackage& package, unsigned char*& out,
@@ -47,15 +47,15 @@ public:
     // One transport stream NAL unit (without a start code) to Annex B: a
     // slice gets a start code, an IDR slice the parameter sets in front, an
     // SPS or PPS is kept and writes nothing. Other types leave out/outLen as
-    // the caller set them. 10001 for an IDR slice before any parameter set,
-    // 10004 for an SPS or PPS above MAX_RAW_PARAMETER_SET bytes (not kept),
-    // 10015 when the output would exceed MAX_BUF_SIZE.
+    // the caller set them. UC_ERR_BAD_DATA for an IDR slice before any parameter set,
+    // UC_ERR_NOT_SUPPORTED for an SPS or PPS above MAX_RAW_PARAMETER_SET bytes (not kept),
+    // UC_ERR_NO_ROOM when the output would exceed MAX_BUF_SIZE.
     int TransferTsRaw(TsTagType type, const unsigned char* buf, unsigned long len,
                       unsigned char*& out, unsigned long& outLen);
     int TransferTsRaw(TsTagType type, CDataPackage& package, unsigned char*& out,
                       unsigned long& outLen);
 
-    // 0, or 10001 for a malformed record, 10004 for an SPS of 124 bytes or
+    // 0, or UC_ERR_BAD_DATA for a malformed record, UC_ERR_NOT_SUPPORTED for an SPS of 124 bytes or
     // more or a PPS above MAX_CONFIG_PPS bytes (then nothing is kept).
     int ParseAVCConfigure(const unsigned char* buf, unsigned long len);
 

@@ -21,7 +21,7 @@ public:
     // `unit` may hold several units of the type separated by 00 00 00 01
     // (or 00 00 01); each gets its own length. out: a new heap package the
     // caller releases with DestroyPackage(), or null when the unit gives
-    // nothing. 0; 10008 for an empty unit; 10004 for an SPS shorter than
+    // nothing. 0; UC_ERR_BAD_ARGUMENT for an empty unit; UC_ERR_NOT_SUPPORTED for an SPS shorter than
     // MIN_SPS or parameter sets whose record would exceed MAX_CONFIG_RECORD
     // (not kept). Other types are logged and give nothing.
     int Transfer(TsTagType type, CDataPackage& unit, AVCPackageType& outType, CDataPackage*& out);

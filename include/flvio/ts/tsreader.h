@@ -39,7 +39,7 @@ public:
 
     // bMemFile non-zero: `path` holds the stream's bytes. bFinished 0: the
     // file may still grow. dwFileSize non-zero (finished disk files): the
-    // length the file must have (10001 otherwise). 10001 when a finished file
+    // length the file must have (UC_ERR_BAD_DATA otherwise). UC_ERR_BAD_DATA when a finished file
     // has no readable header; open errors pass through.
     int Init(const std::string& path, int bMemFile, int bFinished, unsigned long dwFileSize);
 

@@ -60,15 +60,15 @@ public:
     // size and 90 kHz duration of one MP3 frame for time stamp smoothing
     // (0: none). plainTimestamps non-zero: time stamps are written as given;
     // otherwise they are rebased to start at 90000 (one second).
-    // 10015 on an open writer, 10005 without a file object; open errors pass
+    // UC_ERR_NO_ROOM on an open writer, UC_ERR_NO_FILE without a file object; open errors pass
     // through.
     int Init(const std::string& path, int bHaveVideo, int mp3, unsigned long audioUnitBytes,
              int audioUnitTicks, int plainTimestamps);
     // Non-zero selects MP3, zero AAC.
     void SetAudioCodec(int codec);
 
-    // One Annex B access unit (start codes). 10001 without video, 10015
-    // without a file, 10008 for an empty frame, 10001 on a failed write.
+    // One Annex B access unit (start codes). UC_ERR_BAD_DATA without video, UC_ERR_NO_ROOM
+    // without a file, UC_ERR_BAD_ARGUMENT for an empty frame, UC_ERR_BAD_DATA on a failed write.
     int WriteAVCVideo(std::int64_t timeStamp, const unsigned char* data, unsigned long length,
                       int keyFrame);
     // One ADTS AAC or MP3 frame; `smoothing` asks for MP3 time stamp smoothing.
@@ -77,11 +77,11 @@ public:
 
     // Writes the gathered audio, closes the file and opens `path` as the next
     // segment (an empty path leaves no file open). Counters and time bases
-    // carry on. 10001 when the gathered audio or the bytes the file object
+    // carry on. UC_ERR_BAD_DATA when the gathered audio or the bytes the file object
     // still held could not be written.
     int AddNewSeg(const std::string& path);
     // The previous boundary and the file's current length (the new boundary).
-    // 10001 without a file.
+    // UC_ERR_BAD_DATA without a file.
     int AddNewSeg(unsigned long& previousBoundary, unsigned long& currentBoundary);
 
     // Writes the gathered audio and closes the file.

@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "aacframe/adtsheader.h"
-#include "basekit/resultcodes.h"
 #include "avcsps.h"
 #include "basekit/datapackage.h"
+#include "basekit/resultcodes.h"
 #include "flvinput.h"
 #include "flvio/aacutil.h"
 #include "flvio/flviotag.h"

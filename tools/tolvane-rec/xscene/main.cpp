@@ -1,6 +1,8 @@
 // xscene: shows a moving colourful scene over the whole X screen, for
 // demonstrations and benchmarks of screen recording on a headless X server.
-//   xscene [--fps N] [-t SECONDS]
+//   xscene [--fps N] [--still] [-t SECONDS]
+// --still shows a quiet desktop instead: nothing moves but a small clock in
+// the middle of the screen that changes once a second.
 // Runs until SIGINT / SIGTERM (or for SECONDS); the display is $DISPLAY.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -56,14 +58,17 @@ Window CreateCover(Display* display, int width, int height) {
 int main(int argc, char** argv) {
     int fps = 30;
     int seconds = 0;
+    bool still = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--fps") && i + 1 < argc && ParseInt(argv[i + 1], 1, 120, fps)) {
             ++i;
+        } else if (arg == "--still") {
+            still = true;
         } else if (arg == "-t" && i + 1 < argc && ParseInt(argv[i + 1], 1, 86400, seconds)) {
             ++i;
         } else {
-            std::fprintf(stderr, "usage: xscene [--fps 1..120] [-t SECONDS]\n");
+            std::fprintf(stderr, "usage: xscene [--fps 1..120] [--still] [-t SECONDS]\n");
             return 1;
         }
     }
@@ -82,7 +87,7 @@ int main(int argc, char** argv) {
     const int height = DisplayHeight(display, DefaultScreen(display));
     const Window window = CreateCover(display, width, height);
     {
-        CScenePainter painter(display, window, width, height);
+        CScenePainter painter(display, window, width, height, still);
         const std::uint64_t start = NowNs();
         const std::uint64_t period = 1000000000ULL / static_cast<unsigned>(fps);
         const std::uint64_t end = seconds > 0 ? start + static_cast<std::uint64_t>(seconds) * 1000000000ULL : 0;

@@ -37,8 +37,8 @@ std::uint32_t Next(std::uint32_t& state) {
 
 }  // namespace
 
-CScenePainter::CScenePainter(Display* display, Window window, int width, int height)
-    : m_pDisplay(display), m_window(window), m_nWidth(width), m_nHeight(height) {
+CScenePainter::CScenePainter(Display* display, Window window, int width, int height, bool still)
+    : m_pDisplay(display), m_window(window), m_nWidth(width), m_nHeight(height), m_bStill(still) {
     const int screen = DefaultScreen(display);
     m_pVisual = DefaultVisual(display, screen);
     m_back = XCreatePixmap(display, window, static_cast<unsigned>(width), static_cast<unsigned>(height),
@@ -120,7 +120,66 @@ void CScenePainter::PaintCounter(std::uint64_t n) {
     XDrawString(m_pDisplay, m_back, m_gc, 20, 30, text, static_cast<int>(std::strlen(text)));
 }
 
+void CScenePainter::PaintDesktop() {
+    XSetForeground(m_pDisplay, m_gc, PixelFor(0x3A6EA5));
+    XFillRectangle(m_pDisplay, m_back, m_gc, 0, 0, static_cast<unsigned>(m_nWidth), static_cast<unsigned>(m_nHeight));
+    // A panel along the top and three windows with a title bar and lines of "text".
+    XSetForeground(m_pDisplay, m_gc, PixelFor(0x202020));
+    XFillRectangle(m_pDisplay, m_back, m_gc, 0, 0, static_cast<unsigned>(m_nWidth), 28);
+    const int windows[3][4] = {{m_nWidth / 10, m_nHeight / 8, m_nWidth / 2, m_nHeight / 2},
+                               {m_nWidth / 3, m_nHeight / 3, m_nWidth / 2, m_nHeight / 2},
+                               {m_nWidth * 2 / 3, m_nHeight / 6, m_nWidth / 4, m_nHeight * 2 / 3}};
+    for (const auto& w : windows) {
+        XSetForeground(m_pDisplay, m_gc, PixelFor(0xF0F0F0));
+        XFillRectangle(m_pDisplay, m_back, m_gc, w[0], w[1], static_cast<unsigned>(w[2]), static_cast<unsigned>(w[3]));
+        XSetForeground(m_pDisplay, m_gc, PixelFor(0x4A4A70));
+        XFillRectangle(m_pDisplay, m_back, m_gc, w[0], w[1], static_cast<unsigned>(w[2]), 24);
+        XSetForeground(m_pDisplay, m_gc, PixelFor(0x303030));
+        for (int y = w[1] + 40; y + 16 < w[1] + w[3]; y += 18) {
+            static const char kLine[] = "the quick brown fox jumps over the lazy dog 0123456789";
+            XDrawString(m_pDisplay, m_back, m_gc, w[0] + 10, y, kLine, static_cast<int>(sizeof(kLine) - 1));
+        }
+    }
+}
+
+void CScenePainter::PaintClock(std::uint64_t second) {
+    // A 96x96 clock face in the middle of the screen (inside any centred capture region).
+    constexpr int kSize = 96;
+    const int x0 = m_nWidth / 2 - kSize / 2;
+    const int y0 = m_nHeight / 2 - kSize / 2;
+    XSetForeground(m_pDisplay, m_gc, PixelFor(0x202020));
+    XFillRectangle(m_pDisplay, m_back, m_gc, x0, y0, kSize, kSize);
+    XSetForeground(m_pDisplay, m_gc, PixelFor(0xFFFFFF));
+    XFillArc(m_pDisplay, m_back, m_gc, x0 + 8, y0 + 8, kSize - 16, kSize - 16, 0, 360 * 64);
+    const double angle = 2 * kPi * static_cast<double>(second % 60) / 60.0;
+    const int cx = x0 + kSize / 2;
+    const int cy = y0 + kSize / 2;
+    XSetForeground(m_pDisplay, m_gc, PixelFor(0xC00000));
+    XDrawLine(m_pDisplay, m_back, m_gc, cx, cy, cx + static_cast<int>(34 * std::sin(angle)),
+              cy - static_cast<int>(34 * std::cos(angle)));
+    char text[32];
+    std::snprintf(text, sizeof(text), "%llu", static_cast<unsigned long long>(second));
+    XSetForeground(m_pDisplay, m_gc, PixelFor(0x000000));
+    XDrawString(m_pDisplay, m_back, m_gc, cx - 10, cy + 26, text, static_cast<int>(std::strlen(text)));
+    XCopyArea(m_pDisplay, m_back, m_window, m_gc, x0, y0, kSize, kSize, x0, y0);
+}
+
 void CScenePainter::Paint(std::uint64_t n, int fps) {
+    if (m_bStill) {
+        const std::uint64_t second = n / static_cast<unsigned>(fps);
+        if (!m_bDesktopShown) {
+            PaintDesktop();
+            XCopyArea(m_pDisplay, m_back, m_window, m_gc, 0, 0, static_cast<unsigned>(m_nWidth),
+                      static_cast<unsigned>(m_nHeight), 0, 0);
+            m_bDesktopShown = true;
+        }
+        if (second != m_nShownSecond) {
+            PaintClock(second);
+            m_nShownSecond = second;
+        }
+        XSync(m_pDisplay, False);
+        return;
+    }
     const double t = static_cast<double>(n) / fps;
     PaintTiles(t);
     PaintBands(t);

@@ -3,6 +3,10 @@
 // picture counter. Each picture is painted into a back buffer (a pixmap) and
 // copied to the window at once, so a screen grab never sees half a picture.
 // All painting is done by the X server (core requests).
+// In the still form it shows a quiet desktop instead: a fixed background with
+// a few plain windows, painted once, and a small clock whose seconds hand and
+// counter change once a second; only the clock's square is copied again.
+// Called from the one thread that owns the display.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -12,12 +16,13 @@
 
 class CScenePainter {
 public:
-    CScenePainter(Display* display, Window window, int width, int height);
+    CScenePainter(Display* display, Window window, int width, int height, bool still = false);
     ~CScenePainter();
     CScenePainter(const CScenePainter&) = delete;
     CScenePainter& operator=(const CScenePainter&) = delete;
 
-    // Paints picture `n` (the scene at n / fps seconds) and shows it.
+    // Paints picture `n` (the scene at n / fps seconds) and shows it. The
+    // still scene repaints only when the second changes.
     void Paint(std::uint64_t n, int fps);
 
 private:
@@ -32,6 +37,8 @@ private:
     void PaintBands(double t);
     void PaintBalls(double t);
     void PaintCounter(std::uint64_t n);
+    void PaintDesktop();
+    void PaintClock(std::uint64_t second);
 
     Display* m_pDisplay;
     Window m_window;
@@ -41,4 +48,7 @@ private:
     int m_nHeight;
     Visual* m_pVisual;
     std::vector<Ball> m_balls;
+    bool m_bStill;
+    bool m_bDesktopShown = false;
+    std::uint64_t m_nShownSecond = ~std::uint64_t{0};
 };

@@ -11,7 +11,6 @@
 #include "amfcodec/amf.h"
 #include "amfcodec/flashstream.h"
 #include "basekit/datapackage.h"
-#include "basekit/logwrapper.h"
 
 namespace {
 
@@ -110,13 +109,3 @@ void BM_AmfDecodeMetaData(benchmark::State& state) {
 BENCHMARK(BM_AmfDecodeMetaData);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // Decoding logs an information line per property; measure the codec, not the logger.
-    CLogWrapper::Instance()->SetLogLevel(CLogWrapper::LOG_ERROR);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

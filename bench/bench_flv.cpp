@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-#include "basekit/logwrapper.h"
 #include "basekit/resultcodes.h"
 #include "flvio/flviotag.h"
 #include "flvio/flvreader.h"
@@ -135,12 +134,3 @@ void BM_FlvRead(benchmark::State& state) {
 BENCHMARK(BM_FlvRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    CLogWrapper::Instance()->SetLogLevel(CLogWrapper::LOG_ERROR);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "basekit/datapackage.h"
-#include "basekit/logwrapper.h"
 #include "flvio/ts/tsreader.h"
 #include "flvio/ts/tswriter.h"
 #include "syntheticstream.h"
@@ -114,12 +113,3 @@ BENCHMARK(BM_TsWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TsRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    CLogWrapper::Instance()->SetLogLevel(CLogWrapper::LOG_ERROR);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

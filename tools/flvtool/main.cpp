@@ -27,7 +27,7 @@
 #include "flvremuxer.h"
 #include "flvtotsconverter.h"
 #include "hlssegmenter.h"
-#include "tsinspector.h"
+#include "tsanalyzer.h"
 #include "tstoflvconverter.h"
 #include "flvrepairer.h"
 #include "jsonprinter.h"
@@ -121,10 +121,10 @@ int RunInfo(const std::vector<std::string>& args) {
     std::string problem;
     if (!SplitArgs(args, "--json", files, json, problem)) return Usage(problem);
     if (files.size() != 1) return Usage("info takes one FILE");
-    if (CTsInspector::LooksLikeTs(files[0])) {
-        CTsInspector ts(stdout);
+    if (CTsAnalyzer::LooksLikeTs(files[0])) {
+        CTsAnalyzer ts(stdout);
         const int rv = ts.Info(files[0], json);
-        return rv == CTsInspector::INSPECT_OK ? kExitOk : Fail(ts.GetError());
+        return rv == CTsAnalyzer::INSPECT_OK ? kExitOk : Fail(ts.GetError());
     }
     FlvFacts facts;
     CFlvAnalyzer inspector;
@@ -148,10 +148,10 @@ int RunDump(const std::vector<std::string>& args) {
     std::string problem;
     if (!SplitArgs(args, "--follow", files, follow, problem)) return Usage(problem);
     if (files.size() != 1) return Usage("dump takes one FILE");
-    if (CTsInspector::LooksLikeTs(files[0])) {
-        CTsInspector ts(stdout);
+    if (CTsAnalyzer::LooksLikeTs(files[0])) {
+        CTsAnalyzer ts(stdout);
         const int rv = ts.Dump(files[0], follow);
-        return rv == CTsInspector::INSPECT_OK ? kExitOk : Fail(ts.GetError());
+        return rv == CTsAnalyzer::INSPECT_OK ? kExitOk : Fail(ts.GetError());
     }
     CFlvDumper dumper(stdout);
     const int rv = follow ? dumper.Follow(files[0]) : dumper.Dump(files[0]);

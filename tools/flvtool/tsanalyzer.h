@@ -1,4 +1,4 @@
-// CTsInspector: `flvtool info` and `flvtool dump` of a transport stream, read
+// CTsAnalyzer: `flvtool info` and `flvtool dump` of a transport stream, read
 // with CTSReader: the packet size, the PMT PIDs, the stream list from the
 // PMT, tag counts per stream (NAL unit runs for H.264, PES packets for
 // audio), the first and last PTS, and the continuity errors found. dump
@@ -13,11 +13,11 @@
 
 class CTsTag;
 
-class CTsInspector {
+class CTsAnalyzer {
 public:
     enum { INSPECT_OK = 0, INSPECT_DAMAGED = 1, INSPECT_FAILED = 2 };
 
-    explicit CTsInspector(std::FILE* out) : m_pOut(out) {}
+    explicit CTsAnalyzer(std::FILE* out) : m_pOut(out) {}
 
     // True when the file starts like a transport stream (a sync byte at 0,
     // or at 4 for 192-byte packets) rather than an FLV header.

@@ -1,4 +1,4 @@
-#include "tsinspector.h"
+#include "tsanalyzer.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +14,7 @@
 #include "jsonwriter.h"
 #include "stopsignals.h"
 
-bool CTsInspector::LooksLikeTs(const std::string& path) {
+bool CTsAnalyzer::LooksLikeTs(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     unsigned char head[8] = {};
@@ -24,7 +24,7 @@ bool CTsInspector::LooksLikeTs(const std::string& path) {
     return (n >= 1 && head[0] == 0x47) || (n >= 5 && head[4] == 0x47);
 }
 
-const char* CTsInspector::CodecName(int codec) {
+const char* CTsAnalyzer::CodecName(int codec) {
     switch (codec) {
         case CODEC_ID_H264: return "H.264";
         case CODEC_ID_AAC: return "AAC";
@@ -40,7 +40,7 @@ const char* CTsInspector::CodecName(int codec) {
     }
 }
 
-void CTsInspector::Count(const CTsTag& tag) {
+void CTsAnalyzer::Count(const CTsTag& tag) {
     ++m_nTags;
     // Tags carry no PID: audio tags belong to the audio stream, NAL units to
     // the H.264 stream (one of each is what the reader turns into tags).
@@ -59,7 +59,7 @@ void CTsInspector::Count(const CTsTag& tag) {
     }
 }
 
-int CTsInspector::Read(const std::string& path, bool follow, bool printTags, unsigned pollMs) {
+int CTsAnalyzer::Read(const std::string& path, bool follow, bool printTags, unsigned pollMs) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         m_strError = "cannot open " + path + ": " + std::strerror(errno);
@@ -129,7 +129,7 @@ int CTsInspector::Read(const std::string& path, bool follow, bool printTags, uns
     return result;
 }
 
-int CTsInspector::Info(const std::string& path, bool json) {
+int CTsAnalyzer::Info(const std::string& path, bool json) {
     const int rv = Read(path, false, false, 0);
     if (rv == INSPECT_FAILED) return rv;
     if (json) {
@@ -140,12 +140,12 @@ int CTsInspector::Info(const std::string& path, bool json) {
     return rv;
 }
 
-int CTsInspector::Dump(const std::string& path, bool follow, unsigned pollMs) {
+int CTsAnalyzer::Dump(const std::string& path, bool follow, unsigned pollMs) {
     std::fprintf(m_pOut, "%-5s %3s %8s %12s %12s\n", "kind", "nal", "size", "pts", "dts");
     return Read(path, follow, true, pollMs);
 }
 
-void CTsInspector::PrintText(const std::string& path) const {
+void CTsAnalyzer::PrintText(const std::string& path) const {
     std::fprintf(m_pOut, "file: %s\n", path.c_str());
     std::fprintf(m_pOut, "format: MPEG-TS, %d-byte packets, %" PRIu64 " packets\n", m_nPacketSize, m_nPackets);
     for (int pid : m_pmtPids) std::fprintf(m_pOut, "program map table: PID 0x%04x\n", pid);
@@ -162,7 +162,7 @@ void CTsInspector::PrintText(const std::string& path) const {
     std::fprintf(m_pOut, "continuity errors: %" PRIu64 "\n", m_nContinuityErrors);
 }
 
-void CTsInspector::PrintJson(const std::string& path) const {
+void CTsAnalyzer::PrintJson(const std::string& path) const {
     CJsonWriter json;
     json.BeginObject();
     json.Key("file");

@@ -124,23 +124,31 @@ bool CWaylandStack::WaitForPath(const std::string& path, int timeoutMs) const {
     return false;
 }
 
-bool CWaylandStack::StartPipeWire(std::string& why) {
+bool CWaylandStack::StartBus(std::string& why) {
+    if (m_bBus) return true;
     if (m_strRoot.empty()) {
         why = "no scratch folder";
         return false;
     }
-    const std::string rt = m_strRoot + "/rt";
-    ::mkdir(rt.c_str(), 0700);
+    ::mkdir((m_strRoot + "/rt").c_str(), 0700);
     ::mkdir((m_strRoot + "/cfg").c_str(), 0755);
-    const std::vector<std::string> env{"XDG_RUNTIME_DIR=" + rt, "DBUS_SESSION_BUS_ADDRESS=" + BusAddress(),
-                                       "HOME=" + m_strRoot, "XDG_CONFIG_HOME=" + ConfigHome()};
-    if (!Spawn("dbus", {"dbus-daemon", "--session", "--address=" + BusAddress(), "--nofork", "--nopidfile"}, env,
+    if (!Spawn("dbus", {"dbus-daemon", "--session", "--address=" + BusAddress(), "--nofork", "--nopidfile"},
+               {"XDG_RUNTIME_DIR=" + m_strRoot + "/rt", "DBUS_SESSION_BUS_ADDRESS=" + BusAddress(), "HOME=" + m_strRoot,
+                "XDG_CONFIG_HOME=" + ConfigHome()},
                false, why))
         return false;
     if (!WaitForPath(m_strRoot + "/bus", kStartMs)) {
         why = "the session bus did not come up";
         return false;
     }
+    m_bBus = true;
+    return true;
+}
+
+bool CWaylandStack::StartPipeWire(std::string& why) {
+    if (!StartBus(why)) return false;
+    const std::vector<std::string> env{"XDG_RUNTIME_DIR=" + m_strRoot + "/rt", "DBUS_SESSION_BUS_ADDRESS=" + BusAddress(),
+                                       "HOME=" + m_strRoot, "XDG_CONFIG_HOME=" + ConfigHome()};
     if (!Spawn("pipewire", {"pipewire"}, env, false, why)) return false;
     if (!WaitForPath(PipeWireSocket(), kStartMs)) {
         why = "PipeWire did not come up: " + LogTail("pipewire");
@@ -189,11 +197,27 @@ bool CWaylandStack::StartDesktop(const std::string& outputName, std::string& why
                                        "XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=" + m_strWayland};
     if (!Spawn("xdpw", {"/usr/libexec/xdg-desktop-portal-wlr", "-l", "DEBUG"}, env, false, why)) return false;
     if (!Spawn("xdp", {"/usr/libexec/xdg-desktop-portal", "-v"}, env, false, why)) return false;
-    // Ready once the front end owns its name on the bus.
+    return WaitForPortal(why);
+}
+
+bool CWaylandStack::StartPortal(const std::string& portalDir, const std::string& desktop, std::string& why,
+                                const std::function<void()>& idle) {
+    if (!StartBus(why)) return false;
+    const std::vector<std::string> env{"XDG_RUNTIME_DIR=" + m_strRoot + "/rt", "DBUS_SESSION_BUS_ADDRESS=" + BusAddress(),
+                                       "HOME=" + m_strRoot, "XDG_CONFIG_HOME=" + ConfigHome(),
+                                       "XDG_DESKTOP_PORTAL_DIR=" + portalDir, "XDG_CURRENT_DESKTOP=" + desktop};
+    if (!Spawn("xdp", {"/usr/libexec/xdg-desktop-portal", "-v"}, env, false, why)) return false;
+    return WaitForPortal(why, idle);
+}
+
+bool CWaylandStack::WaitForPortal(std::string& why, const std::function<void()>& idle) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
     while (std::chrono::steady_clock::now() < end) {
         if (LogTail("xdp").find("org.freedesktop.portal.Desktop acquired") != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (idle)
+            idle();
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     why = "xdg-desktop-portal did not come up: " + LogTail("xdp");
     return false;

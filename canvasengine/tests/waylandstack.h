@@ -13,6 +13,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,16 @@ public:
     CWaylandStack(const CWaylandStack&) = delete;
     CWaylandStack& operator=(const CWaylandStack&) = delete;
 
+    // The session bus alone (StartPipeWire starts it too).
+    bool StartBus(std::string& why);
     // The session bus, PipeWire and WirePlumber.
     bool StartPipeWire(std::string& why);
+    // xdg-desktop-portal alone, with the back ends described by the .portal
+    // files in portalDir for the desktop `desktop` (XDG_CURRENT_DESKTOP).
+    // idle runs while it comes up: a back end served by the caller's own
+    // event loop has to answer the front end's start-up calls.
+    bool StartPortal(const std::string& portalDir, const std::string& desktop, std::string& why,
+                     const std::function<void()>& idle = {});
     // sway and the portals; outputName goes into xdg-desktop-portal-wlr's
     // configuration as the output to cast (a wrong name makes casts fail).
     bool StartDesktop(const std::string& outputName, std::string& why);
@@ -53,10 +62,13 @@ private:
     bool Spawn(const std::string& name, const std::vector<std::string>& argv, const std::vector<std::string>& env,
                bool asNobody, std::string& why);
     bool WaitForPath(const std::string& path, int timeoutMs) const;
+    // Waits until the portal front end owns its name on the bus.
+    bool WaitForPortal(std::string& why, const std::function<void()>& idle = {}) const;
     void StopChild(Child& child);
 
     std::string m_strRoot;
     std::string m_strWayland;
     std::string m_strXDisplay;
     std::vector<Child> m_children;
+    bool m_bBus = false;
 };

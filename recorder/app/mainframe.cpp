@@ -26,6 +26,7 @@
 #include "regionindicator.h"
 #include "skinfonts.h"
 #include "updatecontroller.h"
+#include "globalshortcutsportal.h"
 #include "x11hotkeys.h"
 
 // The dialogs come with the skinned controls; a build without them still
@@ -140,8 +141,8 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     m_strVersionText = TOLVANE_VERSION_TEXT;
     applyCommandLine();
 
-    m_pHotkeys = std::make_unique<CX11Hotkeys>();
-    connect(m_pHotkeys.get(), &CX11Hotkeys::hotkeyPressed, this, [this](int id) { m_pControl->onHotkey(id); });
+    createHotkeys();
+    connect(m_pHotkeys.get(), &CHotkeySource::hotkeyPressed, this, [this](int id) { m_pControl->onHotkey(id); });
     m_pSettings->attachHotkeys(m_pHotkeys.get(), m_pMessages.get());
     m_pSettings->registerSavedHotkeys();
 
@@ -149,6 +150,24 @@ bool CMainFrame::create(const std::function<void(unsigned long windowId)>& annou
     m_pUpdate = std::make_unique<CUpdateController>(this, CLanguageTable::instance().languageIndex(), m_strVersionText);
     m_pUpdate->start();
     return true;
+}
+
+void CMainFrame::createHotkeys() {
+    // On a Wayland desktop, X key grabs only see keys typed into XWayland
+    // windows: the desktop's GlobalShortcuts portal is used where it has one.
+    if (CGlobalShortcutsPortal::onWaylandDesktop()) {
+        if (CGlobalShortcutsPortal::isOffered()) {
+            auto portal = std::make_unique<CGlobalShortcutsPortal>();
+            if (portal->open()) {
+                UC_LOG_THIS(CLogWrapper::LOG_INFO, "hotkeys through the desktop's GlobalShortcuts portal");
+                m_pHotkeys = std::move(portal);
+                return;
+            }
+        }
+        UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- no GlobalShortcuts portal: F9/F10 only from XWayland windows");
+        m_bHotkeysXWaylandOnly = true;
+    }
+    m_pHotkeys = std::make_unique<CX11Hotkeys>();
 }
 
 void CMainFrame::watchEngineQueue() {
@@ -378,6 +397,7 @@ void CMainFrame::onMenuCommand(int id) {
 void CMainFrame::openSettingsDialog() {
 #ifdef TOLVANE_HAVE_DIALOGS
     CDlgSetting dialog(this, *m_pSettings, m_strVersionText);
+    if (m_bHotkeysXWaylandOnly) dialog.showHotkeyScopeNote();
     if (dialog.exec() == 1) m_canvas.setGamma(m_pSettings->gamma);
 #else
     UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- built without the settings dialog");

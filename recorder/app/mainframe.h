@@ -30,7 +30,7 @@ class CPellButton;
 class CQtMessagePresenter;
 class CSkinFonts;
 class CUpdateController;
-class CX11Hotkeys;
+class CHotkeySource;
 class QSocketNotifier;
 class QSystemTrayIcon;
 class QTimer;
@@ -139,6 +139,7 @@ private:
     void openSettingsDialog();
     void openAudioDeviceDialog();
     void saveOnClose();
+    void createHotkeys();
     void watchEngineQueue();
     void paintState(QPainter& painter);
 
@@ -146,7 +147,10 @@ private:
     CCommandLine m_commandLine;
     std::unique_ptr<CQtMessagePresenter> m_pMessages;
     std::unique_ptr<CSkinFonts> m_pFonts;
-    std::unique_ptr<CX11Hotkeys> m_pHotkeys;
+    std::unique_ptr<CHotkeySource> m_pHotkeys;
+    // F9/F10 reach the bar only from XWayland windows (a Wayland desktop
+    // without the GlobalShortcuts portal): the settings dialog says so.
+    bool m_bHotkeysXWaylandOnly = false;
     std::unique_ptr<QSocketNotifier> m_pQueueNotifier;
     std::unique_ptr<CBarHostLink> m_pHostLink;
     std::unique_ptr<CUpdateController> m_pUpdate;

@@ -8,7 +8,7 @@
 #include "basekit/logwrapper.h"
 #include "x11errortrap.h"
 
-CX11Hotkeys::CX11Hotkeys(const char* displayName, QObject* parent) : QObject(parent) {
+CX11Hotkeys::CX11Hotkeys(const char* displayName, QObject* parent) : CHotkeySource(parent) {
     m_pDisplay = XOpenDisplay(displayName);
     if (!m_pDisplay) {
         UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- no X display for the hotkeys");

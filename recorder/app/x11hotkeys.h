@@ -6,7 +6,8 @@
 // HOTKEY_ALREADY_REGISTERED.
 #pragma once
 
-#include <QObject>
+// Qt first: Xlib defines macros that clash with its names.
+#include "hotkeysource.h"
 
 #include <X11/Xlib.h>
 
@@ -14,11 +15,9 @@
 #include <memory>
 #include <vector>
 
-#include "hotkeyregistrar.h"
-
 class QSocketNotifier;
 
-class CX11Hotkeys : public QObject, public IHotkeyRegistrar {
+class CX11Hotkeys : public CHotkeySource {
     Q_OBJECT
 public:
     // displayName: null for $DISPLAY.
@@ -34,9 +33,6 @@ public:
     static unsigned long keySymOf(unsigned virtualKey);
     // Every combination of the given lock masks, 0 first.
     static std::vector<unsigned> lockVariants(const std::vector<unsigned>& lockMasks);
-
-signals:
-    void hotkeyPressed(int id);
 
 private:
     void readEvents();

@@ -115,6 +115,21 @@ void CDlgSetting::createControls() {
     m_pCancel = makeDialogButton(ID_CANCEL, "ID_TEXT_CANCEL", false, width() - 104, bottom - 52);
 }
 
+void CDlgSetting::showHotkeyScopeNote() {
+    if (m_pHotkeyNote) return;
+    // Below the gamma row, above the buttons (52 from the bottom), across
+    // the dialog: three lines of text.
+    const int top = kGammaTop + kRowHeight + 2;
+    m_pHotkeyNote = new QLabel(text("ID_TEXT_HOTKEY_WAYLAND_TIP"), this);
+    m_pHotkeyNote->setFont(textFont());
+    m_pHotkeyNote->setWordWrap(true);
+    m_pHotkeyNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pHotkeyNote->setAttribute(Qt::WA_TranslucentBackground);
+    m_pHotkeyNote->setStyleSheet(QStringLiteral("color: #B05000;"));
+    m_pHotkeyNote->setGeometry(kMargin, top, width() - 2 * kMargin, height() - 54 - top);
+    m_pHotkeyNote->show();
+}
+
 void CDlgSetting::onCommand(int id) {
     switch (id) {
     case ID_CHANGE_FOLDER: changeFolder(); break;

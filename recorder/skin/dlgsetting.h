@@ -51,6 +51,11 @@ public:
     CPellButton* saveButton() const { return m_pSave; }
     CPellButton* cancelButton() const { return m_pCancel; }
 
+    // Adds the note that F9 and F10 only reach the bar from XWayland windows
+    // (a Wayland desktop without the GlobalShortcuts portal).
+    void showHotkeyScopeNote();
+    QLabel* hotkeyScopeNote() const { return m_pHotkeyNote; }
+
     // The number in the gamma text: values outside 0..200 become 200.
     static int gammaFromText(const QString& text);
 
@@ -78,6 +83,7 @@ private:
     CPellButton* m_pHotkeyF9 = nullptr;
     CPellButton* m_pHotkeyF10 = nullptr;
     QSlider* m_pGammaBar = nullptr;
+    QLabel* m_pHotkeyNote = nullptr;
     QLabel* m_pGammaText = nullptr;
     QLabel* m_pGammaDefault = nullptr;
     CPellButton* m_pSave = nullptr;

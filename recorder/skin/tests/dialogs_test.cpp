@@ -125,6 +125,28 @@ TEST_F(SettingDialog, OpeningClampsGammaAndFillsTheControls) {
     EXPECT_EQ(m_settings.gamma, 0);
 }
 
+// On a Wayland desktop without the GlobalShortcuts portal the dialog says
+// where F9 and F10 still work, between gamma and the buttons, in full.
+TEST_F(SettingDialog, TheWaylandHotkeyNoteFitsBetweenGammaAndTheButtons) {
+    for (int language : {CLanguageTable::LANGUAGE_SIMPLIFIED_CHINESE, CLanguageTable::LANGUAGE_TRADITIONAL_CHINESE,
+                         CLanguageTable::LANGUAGE_ENGLISH}) {
+        loadLanguage(language);
+        auto dialog = open();
+        EXPECT_EQ(dialog->hotkeyScopeNote(), nullptr);
+        dialog->showHotkeyScopeNote();
+        dialog->showHotkeyScopeNote();
+        QLabel* note = dialog->hotkeyScopeNote();
+        ASSERT_NE(note, nullptr);
+        EXPECT_EQ(dialog->findChildren<QLabel*>().count(note), 1);
+        EXPECT_EQ(note->text(), tr("ID_TEXT_HOTKEY_WAYLAND_TIP"));
+        EXPECT_TRUE(note->isVisible());
+        EXPECT_GE(note->geometry().top(), dialog->gammaBar()->geometry().bottom());
+        EXPECT_LE(note->geometry().bottom(), dialog->saveButton()->geometry().top());
+        EXPECT_LE(note->heightForWidth(note->width()), note->height()) << "the note is cut off in language " << language;
+        if (language == CLanguageTable::LANGUAGE_ENGLISH) saveScreenshot(*dialog, QStringLiteral("dlg-setting-wayland-en.png"));
+    }
+}
+
 TEST_F(SettingDialog, GammaTextOutsideTheRangeIsStoredAs200) {
     auto dialog = open();
     dialog->gammaText()->setText("250");

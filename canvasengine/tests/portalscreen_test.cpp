@@ -310,12 +310,17 @@ TEST_F(PortalDesktopTest, CastsTheMonitorAndCutsRegionsInStreamCoordinates) {
     std::string error;
     std::unique_ptr<CScreenBackend> screen = CPortalScreen::Open(error);
     if (!screen) {
-        // xdg-desktop-portal-wlr 0.7.0 insists on a DMA-BUF format from the
-        // compositor's screencopy, which sway's pixman renderer (all there is
-        // without a GPU) cannot offer.
+        // xdg-desktop-portal-wlr 0.7.x insists on a DMA-BUF format from the
+        // compositor's screencopy (it speaks screencopy version 3), and a
+        // wlroots compositor offers one only with a GPU renderer, which needs
+        // a render node (/dev/dri). Without one there is only the pixman
+        // renderer, whose screencopy offers shared memory alone.
         const bool noFormat = m_stack.LogTail("xdpw").find("unable to receive a valid format") != std::string::npos;
         GTEST_SKIP() << "the portal could not cast the headless output: " << error
-                     << (noFormat ? " (xdg-desktop-portal-wlr: unable to receive a valid format from wlr_screencopy)" : "");
+                     << (noFormat ? " (xdg-desktop-portal-wlr: \"unable to receive a valid format from wlr_screencopy\":"
+                                    " it needs a DMA-BUF capable renderer, and without a GPU render node sway has only"
+                                    " pixman, which offers shared memory alone)"
+                                  : "");
     }
     EXPECT_EQ(screen->GetWidth(), 1280);
     EXPECT_EQ(screen->GetHeight(), 720);

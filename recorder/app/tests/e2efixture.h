@@ -233,7 +233,10 @@ protected:
                 "TOLVANE_LOG_FILE=" + m_folder + "/tolvane.log",
                 // No update check unless a test points it at its own server.
                 "TOLVANE_UPDATE_URL=",
-                "QT_QPA_PLATFORM=xcb"};
+                "QT_QPA_PLATFORM=xcb",
+                // An X11 desktop, also when the tests run from a Wayland one:
+                // screen capture and hotkeys through the private X server.
+                "XDG_SESSION_TYPE=x11"};
     }
     // The environment with one NAME=value replaced.
     std::vector<std::string> environmentWith(const std::string& entry) const {

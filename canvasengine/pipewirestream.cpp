@@ -156,17 +156,18 @@ std::unique_ptr<CPipeWireStream> CPipeWireStream::Connect(int fd, std::uint32_t 
     Impl& p = *stream->m_pImpl;
     p.pLoop = pw_thread_loop_new("tolvane-screencast", nullptr);
     if (!p.pLoop) {
-        ::close(fd);
+        if (fd >= 0) ::close(fd);
         error = "no PipeWire loop";
         return nullptr;
     }
     pw_thread_loop_lock(p.pLoop);
     p.pContext = pw_context_new(pw_thread_loop_get_loop(p.pLoop), nullptr, 0);
-    p.pCore = p.pContext ? pw_context_connect_fd(p.pContext, fd, nullptr, 0) : nullptr;
+    if (p.pContext)
+        p.pCore = fd >= 0 ? pw_context_connect_fd(p.pContext, fd, nullptr, 0) : pw_context_connect(p.pContext, nullptr, 0);
     if (!p.pCore) {
-        if (!p.pContext) ::close(fd);
+        if (!p.pContext && fd >= 0) ::close(fd);
         pw_thread_loop_unlock(p.pLoop);
-        error = "cannot connect to the portal's PipeWire remote";
+        error = fd >= 0 ? "cannot connect to the portal's PipeWire remote" : "cannot connect to PipeWire";
         return nullptr;
     }
     pw_core_add_listener(p.pCore, &p.coreListener, &kCoreEvents, &p);

@@ -15,7 +15,8 @@
 class CPipeWireStream {
 public:
     // Null with `error` set when the remote (a socket taken over, closed
-    // with the stream) or the node cannot be connected.
+    // with the stream; -1: PipeWire's own socket, as PIPEWIRE_REMOTE or
+    // $XDG_RUNTIME_DIR/pipewire-0 name it) or the node cannot be connected.
     static std::unique_ptr<CPipeWireStream> Connect(int fd, std::uint32_t node, std::string& error);
     ~CPipeWireStream();
     CPipeWireStream(const CPipeWireStream&) = delete;

@@ -1,6 +1,9 @@
 #include "portalscreen.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 
@@ -9,21 +12,39 @@
 
 namespace {
 constexpr std::int64_t kMaxAreaPixels = 8192LL * 8192;
+
+// Waits for a new stream's first picture; false with `error` set when the
+// stream ended before it.
+bool AwaitFirstPicture(CPipeWireStream& stream, std::string& error) {
+    constexpr int kFirstPictureMs = CPortalScreen::kFirstPictureMs;
+    if (stream.WaitFirstPicture(kFirstPictureMs)) return true;
+    if (!stream.IsAlive()) {
+        error = "the screen-cast stream ended before its first picture";
+        return false;
+    }
+    UC_LOG(CLogWrapper::LOG_WARNING, " --- no screen-cast picture within " << kFirstPictureMs << " ms");
+    return true;
+}
 }  // namespace
 
 std::unique_ptr<CScreenBackend> CPortalScreen::Open(std::string& error) {
+    if (const char* node = std::getenv(kNodeVariable); node && *node) {
+        char* end = nullptr;
+        const unsigned long id = std::strtoul(node, &end, 10);
+        if (*end != '\0' || id == 0 || id > UINT32_MAX) {
+            error = std::string(kNodeVariable) + " is not a PipeWire node number: " + node;
+            return nullptr;
+        }
+        UC_LOG(CLogWrapper::LOG_INFO, "reading PipeWire node " << id << " without the screen-cast portal");
+        std::unique_ptr<CPipeWireStream> stream = CPipeWireStream::Connect(-1, static_cast<std::uint32_t>(id), error);
+        if (!stream || !AwaitFirstPicture(*stream, error)) return nullptr;
+        return FromStream(std::move(stream), {});
+    }
     auto portal = std::make_unique<CScreenCastPortal>();
     if (portal->Open(error) != CScreenCastPortal::kOk) return nullptr;
     std::unique_ptr<CPipeWireStream> stream =
         CPipeWireStream::Connect(portal->TakePipeWireFd(), portal->GetStream().dwNode, error);
-    if (!stream) return nullptr;
-    if (!stream->WaitFirstPicture(kFirstPictureMs)) {
-        if (!stream->IsAlive()) {
-            error = "the screen-cast stream ended before its first picture";
-            return nullptr;
-        }
-        UC_LOG(CLogWrapper::LOG_WARNING, " --- no screen-cast picture within " << kFirstPictureMs << " ms");
-    }
+    if (!stream || !AwaitFirstPicture(*stream, error)) return nullptr;
     const CScreenCastPortal::Stream monitor = portal->GetStream();
     return std::unique_ptr<CScreenBackend>(new CPortalScreen(std::move(portal), monitor, std::move(stream)));
 }

@@ -23,7 +23,13 @@ public:
     // shows black).
     static constexpr int kFirstPictureMs = 3000;
 
-    // Null with `error` set when the portal refused, failed or is missing.
+    // The environment variable that names a PipeWire video node to read
+    // straight from PipeWire's own socket instead of asking the portal (for
+    // developers and tests: a source other than a compositor's cast).
+    static constexpr const char* kNodeVariable = "TOLVANE_PIPEWIRE_NODE";
+
+    // Null with `error` set when the portal refused, failed or is missing
+    // (or the node of kNodeVariable cannot be read).
     static std::unique_ptr<CScreenBackend> Open(std::string& error);
     // A screen over a stream already connected, without a portal session;
     // monitor: the monitor's place and size on the desktop (0 sizes: the

@@ -405,6 +405,9 @@ int main(int argc, char** argv) {
     if (bScreen && !screen.Start(error)) {
         screen.Stop();
         session.Stop();
+        // Not a picture was recorded: no empty file is left behind.
+        std::remove(path.c_str());
+        if (!dumpPath.empty()) std::remove(dumpPath.c_str());
         return Fail(kExitCannotStart, error);
     }
     if (bScreen)

@@ -26,6 +26,7 @@
 #include "support/mediaprobe.h"
 #include "support/pulseserver.h"
 #include "testscreen.h"
+#include "testvideoproducer.h"
 #include "waylandstack.h"
 #include "xvfbserver.h"
 
@@ -361,6 +362,121 @@ TEST_F(TolvaneRecScreen, ARefusedScreenCastEndsWithExit2AndAMessage) {
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(status, 2) << run.Output();
     EXPECT_NE(run.Output().find("screen-cast portal refused or failed"), std::string::npos) << run.Output();
+    EXPECT_FALSE(std::filesystem::exists(m_strDir + "/a.flv")) << "a refused start leaves no file";
+}
+
+// The portal backend's stream half end to end: tolvane-rec --backend portal
+// records a PipeWire video source of the test (its node named in
+// TOLVANE_PIPEWIRE_NODE in place of a portal's answer; no compositor here can
+// cast without a GPU) while the X display that measures the screen, an Xvfb
+// of the same size, is plain grey: every colour in the file came through
+// PipeWire.
+class TolvaneRecPipeWire : public TolvaneRecScreen {
+protected:
+    static constexpr std::uint32_t kFirst[4] = {0xE02020, 0x20C040, 0x2040E0, 0xF0E020};
+    static constexpr std::uint32_t kSecond[4] = {0xF0F0F0, 0x202020, 0xE020E0, 0x20E0E0};
+
+    void SetUp() override {
+        TolvaneRecScreen::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        std::string why;
+        if (!m_stack.StartPipeWire(why)) GTEST_SKIP() << "no private PipeWire: " << why;
+        ASSERT_TRUE(m_x.Start(1280, 720, 24));
+        CTestScreen(m_x.GetDisplayName()).FillRect(0, 0, 1280, 720, kGrey);
+        m_producer.SetQuadrants({kFirst[0], kFirst[1], kFirst[2], kFirst[3]});
+        ASSERT_TRUE(m_producer.Start(m_stack.ConnectPipeWire(), 1280, 720, why)) << why;
+        const std::string socket = m_stack.PipeWireSocket();
+        setenv("DISPLAY", m_x.GetDisplayName().c_str(), 1);
+        setenv("PIPEWIRE_RUNTIME_DIR", socket.substr(0, socket.rfind('/')).c_str(), 1);
+        setenv("TOLVANE_PIPEWIRE_NODE", std::to_string(m_producer.NodeId()).c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("PIPEWIRE_RUNTIME_DIR");
+        unsetenv("TOLVANE_PIPEWIRE_NODE");
+        TolvaneRecScreen::TearDown();
+    }
+    // Waits until the run says it records (its clock starts there).
+    static bool Recording(const CRun& run) {
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (run.Output().find("recording to") == std::string::npos) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    }
+    static void ExpectQuadrants(const CDecodedPicture& picture, const std::uint32_t (&rgb)[4], const char* when) {
+        const int points[4][2] = {{320, 180}, {960, 180}, {320, 540}, {960, 540}};
+        for (int q = 0; q < 4; ++q) ExpectColour(picture, points[q][0], points[q][1], rgb[q], when);
+    }
+
+    CWaylandStack m_stack;
+    CXvfbServer m_x;
+    CTestVideoProducer m_producer;
+};
+
+TEST_F(TolvaneRecPipeWire, TenSecondsHoldTheStreamsPicturesInOrderWithTheTone) {
+    const std::string path = m_strDir + "/cast.flv";
+    CRun run({"--backend", "portal", "--source", "screen", "-t", "10", "--mic", "mic_a", "--speaker", "spk_a", "-o", path},
+             m_strDir + "/out.txt");
+    ASSERT_TRUE(Recording(run)) << run.Output();
+    std::this_thread::sleep_for(5s);
+    m_producer.SetQuadrants({kSecond[0], kSecond[1], kSecond[2], kSecond[3]});
+    ASSERT_EQ(run.Wait(), 0) << run.Output();
+    EXPECT_NE(run.Output().find("screen 0,0 1280x720 as 1280x720 pictures"), std::string::npos) << run.Output();
+    ExpectStreams(path, 1280, 720, 10.0);
+    const CDecodedPicture before(path, 2.5, 1280, 720);
+    ASSERT_TRUE(before.Ok());
+    ExpectQuadrants(before, kFirst, "first colours");
+    const CDecodedPicture after(path, 8.5, 1280, 720);
+    ASSERT_TRUE(after.Ok());
+    ExpectQuadrants(after, kSecond, "changed colours");
+    // Each picture later than the one before.
+    std::uint32_t last = 0;
+    int pictures = 0;
+    for (const CMediaProbe::FlvTag& tag : CMediaProbe::Tags(path)) {
+        if (tag.type != 9 || (tag.first & 0x0F) != 7 || tag.second != 1) continue;  // AVC pictures only
+        if (pictures++ > 0) {
+            EXPECT_GT(tag.timestamp, last) << "picture " << pictures;
+        }
+        last = tag.timestamp;
+    }
+    EXPECT_GE(pictures, static_cast<int>(150 * kMinPictureShare));
+    const std::vector<std::int16_t> pcm = CMediaProbe::DecodeAudio(path);
+    ASSERT_GT(pcm.size(), 44100u * 9);
+    EXPECT_GT(CMediaProbe::ToneLevel(pcm, 44100, 44100 * 9, 440), 0.01) << "the microphone's tone";
+}
+
+TEST_F(TolvaneRecPipeWire, TheStreamEndingStopsTheRecordingWithAFinishedFile) {
+    const std::string path = m_strDir + "/ended.flv";
+    CRun run({"--backend", "portal", "--source", "screen", "-t", "20", "--mic", "mic_a", "--speaker", "spk_a", "-o", path},
+             m_strDir + "/out.txt");
+    ASSERT_TRUE(Recording(run)) << run.Output();
+    std::this_thread::sleep_for(2s);
+    m_producer.Stop();
+    EXPECT_EQ(run.Wait(20s), 3) << run.Output();
+    EXPECT_NE(run.Output().find("the screen-cast session ended"), std::string::npos) << run.Output();
+    EXPECT_NE(run.Output().find("the file finished"), std::string::npos) << run.Output();
+    const long pictures = CMediaProbe::CountPackets(path, "v");
+    EXPECT_GE(pictures, static_cast<long>(30 * kMinPictureShare));
+    EXPECT_LE(pictures, 75);
+    EXPECT_EQ(CMediaProbe::DecodeErrors(path), "");
+}
+
+TEST_F(TolvaneRecPipeWire, ANodeThatIsNoNumberOrDoesNotAnswerIsRefused) {
+    setenv("TOLVANE_PIPEWIRE_NODE", "12abc", 1);
+    {
+        CRun run({"--backend", "portal", "--source", "screen", "-t", "2", "-o", m_strDir + "/a.flv"}, m_strDir + "/a.txt");
+        EXPECT_EQ(run.Wait(), 2) << run.Output();
+        EXPECT_NE(run.Output().find("screen-cast portal refused or failed"), std::string::npos) << run.Output();
+    }
+    m_producer.Stop();  // its node goes away
+    setenv("TOLVANE_PIPEWIRE_NODE", "999999", 1);
+    {
+        CRun run({"--backend", "portal", "--source", "screen", "-t", "2", "-o", m_strDir + "/b.flv"}, m_strDir + "/b.txt");
+        EXPECT_EQ(run.Wait(), 2) << run.Output();
+    }
+    // Nothing was recorded: no file is left.
+    EXPECT_FALSE(std::filesystem::exists(m_strDir + "/a.flv") || std::filesystem::exists(m_strDir + "/b.flv"));
 }
 
 TEST(TolvaneRecScreenOptions, BackendTakesX11OrPortal) {

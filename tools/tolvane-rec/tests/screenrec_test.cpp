@@ -446,6 +446,24 @@ TEST_F(TolvaneRecPipeWire, TenSecondsHoldTheStreamsPicturesInOrderWithTheTone) {
     EXPECT_GT(CMediaProbe::ToneLevel(pcm, 44100, 44100 * 9, 440), 0.01) << "the microphone's tone";
 }
 
+// A rectangle around the middle is cut from the stream: its four corners hold
+// the four quadrants, at the stream's own scale.
+TEST_F(TolvaneRecPipeWire, ARectangleIsCutFromTheStream) {
+    const std::string path = m_strDir + "/rect.flv";
+    CRun run({"--backend", "portal", "--source", "screen:440,256,400,208", "-t", "3", "--mic", "mic_a", "--speaker",
+              "spk_a", "-o", path},
+             m_strDir + "/out.txt");
+    ASSERT_EQ(run.Wait(), 0) << run.Output();
+    EXPECT_NE(run.Output().find("screen 440,256 400x208 as 400x208 pictures"), std::string::npos) << run.Output();
+    ExpectStreams(path, 400, 208, 3.0);
+    const CDecodedPicture picture(path, 1.5, 400, 208);
+    ASSERT_TRUE(picture.Ok());
+    ExpectColour(picture, 20, 20, kFirst[0], "top left");
+    ExpectColour(picture, 380, 20, kFirst[1], "top right");
+    ExpectColour(picture, 20, 188, kFirst[2], "bottom left");
+    ExpectColour(picture, 380, 188, kFirst[3], "bottom right");
+}
+
 TEST_F(TolvaneRecPipeWire, TheStreamEndingStopsTheRecordingWithAFinishedFile) {
     const std::string path = m_strDir + "/ended.flv";
     CRun run({"--backend", "portal", "--source", "screen", "-t", "20", "--mic", "mic_a", "--speaker", "spk_a", "-o", path},

@@ -395,13 +395,23 @@ protected:
         unsetenv("TOLVANE_PIPEWIRE_NODE");
         TolvaneRecScreen::TearDown();
     }
-    // Waits until the run says it records (its clock starts there).
-    static bool Recording(const CRun& run) {
+    // tolvane-rec --backend portal recording `source` for `seconds`, with the
+    // suite's microphone and speaker, into path.
+    std::unique_ptr<CRun> Record(const std::string& source, int seconds, const std::string& path) const {
+        return std::make_unique<CRun>(std::vector<std::string>{"--backend", "portal", "--source", source, "-t",
+                                                               std::to_string(seconds), "--mic", "mic_a", "--speaker",
+                                                               "spk_a", "-o", path},
+                                      m_strDir + "/out.txt");
+    }
+    // Waits until the run says it records (its clock starts there), then
+    // `span` more; false when it never records.
+    static bool RecordedFor(const CRun& run, std::chrono::milliseconds span) {
         const auto end = std::chrono::steady_clock::now() + 20s;
         while (run.Output().find("recording to") == std::string::npos) {
             if (std::chrono::steady_clock::now() > end) return false;
             std::this_thread::sleep_for(20ms);
         }
+        std::this_thread::sleep_for(span);
         return true;
     }
     static void ExpectQuadrants(const CDecodedPicture& picture, const std::uint32_t (&rgb)[4], const char* when) {
@@ -416,10 +426,9 @@ protected:
 
 TEST_F(TolvaneRecPipeWire, TenSecondsHoldTheStreamsPicturesInOrderWithTheTone) {
     const std::string path = m_strDir + "/cast.flv";
-    CRun run({"--backend", "portal", "--source", "screen", "-t", "10", "--mic", "mic_a", "--speaker", "spk_a", "-o", path},
-             m_strDir + "/out.txt");
-    ASSERT_TRUE(Recording(run)) << run.Output();
-    std::this_thread::sleep_for(5s);
+    std::unique_ptr<CRun> recording = Record("screen", 10, path);
+    CRun& run = *recording;
+    ASSERT_TRUE(RecordedFor(run, 5s)) << run.Output();
     m_producer.SetQuadrants({kSecond[0], kSecond[1], kSecond[2], kSecond[3]});
     ASSERT_EQ(run.Wait(), 0) << run.Output();
     EXPECT_NE(run.Output().find("screen 0,0 1280x720 as 1280x720 pictures"), std::string::npos) << run.Output();
@@ -450,9 +459,8 @@ TEST_F(TolvaneRecPipeWire, TenSecondsHoldTheStreamsPicturesInOrderWithTheTone) {
 // the four quadrants, at the stream's own scale.
 TEST_F(TolvaneRecPipeWire, ARectangleIsCutFromTheStream) {
     const std::string path = m_strDir + "/rect.flv";
-    CRun run({"--backend", "portal", "--source", "screen:440,256,400,208", "-t", "3", "--mic", "mic_a", "--speaker",
-              "spk_a", "-o", path},
-             m_strDir + "/out.txt");
+    std::unique_ptr<CRun> recording = Record("screen:440,256,400,208", 3, path);
+    CRun& run = *recording;
     ASSERT_EQ(run.Wait(), 0) << run.Output();
     EXPECT_NE(run.Output().find("screen 440,256 400x208 as 400x208 pictures"), std::string::npos) << run.Output();
     ExpectStreams(path, 400, 208, 3.0);
@@ -466,11 +474,10 @@ TEST_F(TolvaneRecPipeWire, ARectangleIsCutFromTheStream) {
 
 TEST_F(TolvaneRecPipeWire, TheStreamEndingStopsTheRecordingWithAFinishedFile) {
     const std::string path = m_strDir + "/ended.flv";
-    CRun run({"--backend", "portal", "--source", "screen", "-t", "20", "--mic", "mic_a", "--speaker", "spk_a", "-o", path},
-             m_strDir + "/out.txt");
-    ASSERT_TRUE(Recording(run)) << run.Output();
-    std::this_thread::sleep_for(2s);
+    std::unique_ptr<CRun> recording = Record("screen", 20, path);
+    ASSERT_TRUE(RecordedFor(*recording, 2s)) << recording->Output();
     m_producer.Stop();
+    CRun& run = *recording;
     EXPECT_EQ(run.Wait(20s), 3) << run.Output();
     EXPECT_NE(run.Output().find("the screen-cast session ended"), std::string::npos) << run.Output();
     EXPECT_NE(run.Output().find("the file finished"), std::string::npos) << run.Output();

@@ -62,8 +62,15 @@ CDamageTracker::~CDamageTracker() {
     XFixesDestroyRegion(m_connection.GetDisplay(), m_region);
 }
 
+bool CDamageTracker::NoteEvent(const XEvent& event) {
+    if (event.type != m_nEventBase + XDamageNotify) return false;
+    m_bPending = true;
+    return true;
+}
+
 bool CDamageTracker::Take(int x, int y, int w, int h, CRowSpans& rows) {
     if (m_connection.IsLost()) return false;
+    m_bPending = false;
     Display* display = m_connection.GetDisplay();
     m_connection.TakeError();
     // The damage moves into the region and the object starts empty: whatever
@@ -74,11 +81,13 @@ bool CDamageTracker::Take(int x, int y, int w, int h, CRowSpans& rows) {
     const int error = m_connection.TakeError();
     if (error != 0 || m_connection.IsLost()) {
         if (rects) XFree(rects);
+        m_bPending = true;
         return false;
     }
     if (!rects) return count == 0;  // an empty region may come without a list
     if (count < 0) {
-        if (rects) XFree(rects);
+        XFree(rects);
+        m_bPending = true;
         return false;
     }
     const long right = long{x} + w, bottom = long{y} + h;

@@ -33,8 +33,16 @@ public:
     // starts collecting anew. False when the server's answer could not be
     // read: nothing is known about what changed.
     bool Take(int x, int y, int w, int h, CRowSpans& rows);
-    // True for the DamageNotify events of this tracker's damage object.
-    bool IsOwnEvent(const XEvent& event) const { return event.type == m_nEventBase + XDamageNotify; }
+    // Looks at an event read from the connection: a DamageNotify of this
+    // tracker means something was drawn since the last Take. True when the
+    // event was one.
+    bool NoteEvent(const XEvent& event);
+    // False only when nothing was drawn since the last Take: the server
+    // reports the first damage after each Take with one event, and every
+    // event sent before the reply to a request arrives before that reply, so
+    // once the events that came with a reply are noted, no event means no
+    // damage up to that request (Take is not needed).
+    bool IsPending() const { return m_bPending; }
 
 private:
     CDamageTracker(CXConnection& connection, Damage damage, XserverRegion region, int eventBase);
@@ -43,4 +51,5 @@ private:
     Damage m_damage;
     XserverRegion m_region;  // receives the damage at each Take
     int m_nEventBase;
+    bool m_bPending = true;  // the damage may be non-empty
 };

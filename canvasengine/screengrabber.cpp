@@ -97,6 +97,7 @@ void CScreenGrabber::ProcessEvents() {
     while (!m_pConnection->IsLost() && XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
+        if (m_pDamage && m_pDamage->NoteEvent(event)) continue;
         if (event.type == ConfigureNotify && event.xconfigure.window == m_pConnection->GetRoot()) {
             m_nRootWidth = event.xconfigure.width;
             m_nRootHeight = event.xconfigure.height;
@@ -200,6 +201,11 @@ bool CScreenGrabber::ReadPicture(int x, int y, int w, int h, GrabbedPicture& pic
                                  bool keep) {
     if (w < 1 || h < 1 || static_cast<std::int64_t>(w) * h > kMaxGrabPixels) return false;
     if (!m_pConnection->CheckAlive()) return false;
+    // The cursor first: its reply brings every event the server sent before
+    // it, so that the damage events read next are complete up to here.
+    const bool cursorAsked = m_bDrawCursor && m_cursor.IsAvailable();
+    CCursorPainter::Place cursor;
+    if (m_bDrawCursor && m_cursor.Fetch()) cursor = m_cursor.GetPlace();
     ProcessEvents();
     const TrackedRead previous = m_tracked;
     m_tracked.bValid = false;
@@ -209,9 +215,10 @@ bool CScreenGrabber::ReadPicture(int x, int y, int w, int h, GrabbedPicture& pic
     bool incremental = changed && keep && m_pDamage && previous.bValid && previous.nX == x && previous.nY == y &&
                        previous.nWidth == w && previous.nHeight == h && previous.nRootWidth == m_nRootWidth &&
                        previous.nRootHeight == m_nRootHeight && previous.bCursor == m_bDrawCursor;
-    if (changed && m_pDamage && !m_pDamage->Take(x, y, w, h, rows)) incremental = false;
-    CCursorPainter::Place cursor;
-    if (m_bDrawCursor && m_cursor.Fetch()) cursor = m_cursor.GetPlace();
+    // Without a damage event since the last Take nothing was drawn (the
+    // cursor's round trip stands for the one Take would need).
+    if (changed && m_pDamage && (!cursorAsked || m_pDamage->IsPending()) && !m_pDamage->Take(x, y, w, h, rows))
+        incremental = false;
     if (incremental && !(cursor == previous.cursor)) {
         AddCursorRows(previous.cursor, x, y, w, rows);
         AddCursorRows(cursor, x, y, w, rows);

@@ -309,14 +309,15 @@ void CCanvas::RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenBackend
 bool CCanvas::DrawSource(CCanvasSource& source, const SourceLayout& layout, const CGammaTable& gamma, int stride,
                          std::uint32_t background, bool keep, CScreenBackend* grabber, CRowSpans& changed) {
     OBSEngineDsSourceSink* sink = layout.pSink;
+    const int w = layout.nWidth, h = layout.nHeight;
+    std::uint8_t* bits = m_frame.data() + static_cast<std::ptrdiff_t>(layout.nY) * stride + layout.nX * 4;
     if (source.IsRemoved() || !sink) {
-        // Dropped while the picture is drawn: the area is left as it is and
-        // nothing is known about it.
+        // Dropped (from a callback) while the picture is drawn: not drawn,
+        // its area is the background.
+        if (keep) CDeviceContext::Fill(bits, w, h, stride, background);
         changed.SetAll();
         return false;
     }
-    const int w = layout.nWidth, h = layout.nHeight;
-    std::uint8_t* bits = m_frame.data() + static_cast<std::ptrdiff_t>(layout.nY) * stride + layout.nX * 4;
     CDeviceContext dc(bits, w, h, stride, grabber, keep, background);
     sink->DrawFrame(&dc, w, h);
     dc.Finish();

@@ -20,6 +20,9 @@ constexpr std::int64_t kMaxGrabPixels = std::int64_t{1} << 26;
 constexpr int kMaxShmFailures = 3;
 // Changed rows closer than this are read together: one request instead of two.
 constexpr int kJoinRows = 16;
+// At most this many reads (each a round trip to the server) per picture;
+// more spans are read as one from the first changed row to the last.
+constexpr std::size_t kMaxReads = 4;
 
 void FillOpaqueBlack(std::uint8_t* bits, std::size_t pixels) {
     for (std::size_t i = 0; i < pixels; ++i, bits += 4) {
@@ -231,6 +234,11 @@ bool CScreenGrabber::ReadPicture(int x, int y, int w, int h, GrabbedPicture& pic
     bool direct = false;
     if (incremental) {
         rows.Bridge(kJoinRows);
+        if (rows.Spans().size() > kMaxReads) {
+            const CRowSpans::Span hull = rows.Hull(h);
+            rows.Clear();
+            rows.Add(hull.first, hull.second);
+        }
         m_tracked = previous;
         if (!ReadChangedRows(x, y, w, h, rows.Within(h))) {
             m_tracked.bValid = false;

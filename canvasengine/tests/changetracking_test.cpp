@@ -234,6 +234,10 @@ TEST_F(ChangeTrackingTest, IncrementalPicturesEqualWholeGrabs) {
             draws.Step("window over the edge");
         }
         draws.Step("window closed");
+        // Changes scattered over many rows are read as one span.
+        for (int i = 0; i < 8; ++i) screen.FillRect(g.sx + 3 * i, g.sy + 2 + i * (g.sh - 4) / 8, 5, 2, 0xa0a0a0);
+        const CRowSpans scattered = draws.Step("scattered changes");
+        EXPECT_EQ(scattered.Spans().size(), 1u);
         screen.FillRect(g.sx, g.sy, 1, 1, 0x000001);
         screen.FillRect(g.sx + g.sw - 1, g.sy + g.sh - 1, 1, 1, 0xfffffe);
         draws.Step("corner pixels");
@@ -365,6 +369,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_nTid = static_cast<pid_t>(syscall(SYS_gettid));
         if (m_pictures == 0 && frame->nDirtyRows != -1) ++m_nWrong;
+        if (frame->nDirtyRows != -1) ++m_nKnown;
         if (frame->nDirtyRows != -1 && !m_last.empty()) {
             for (int row : DifferingRows(m_last, picture, frame->nWidth, frame->nHeight))
                 if (row < frame->nDirtyTop || row >= frame->nDirtyTop + frame->nDirtyRows) ++m_nWrong;
@@ -390,6 +395,7 @@ public:
     int m_pictures = 0;
     int m_nWrong = 0;
     int m_nUnchanged = 0;
+    int m_nKnown = 0;  // pictures with a band
     int m_nLastDirtyTop = 0;
     int m_nLastDirtyRows = 0;
     pid_t m_nTid = 0;
@@ -512,4 +518,44 @@ TEST_F(ChangeTrackingTest, CanvasThreadWakesOncePerPicture) {
         // slack per picture for a lock now and then.
         EXPECT_LE(perPicture, tracking ? 2.5 : 3.5);
     }
+}
+
+// Two sources side by side keep their areas; overlapping ones do not (a
+// later one would cover rows an earlier one redraws), so every picture is
+// then reported as unknown.
+TEST_F(ChangeTrackingTest, CanvasKeepsSourcesThatDoNotOverlap) {
+    CTestScreen screen(DisplayName());
+    PaintBase(screen);
+    screen.WarpPointer(1270, 10);
+    CBandChecker checker;
+    CanvasRun run(checker);
+    run.source->SetSize(320, 360);
+    IOBSEngineSource* second = run.canvas->CreateSource("SECOND", 0);
+    ASSERT_NE(second, nullptr);
+    second->SetDsSourceSink(&checker);
+    second->SetPosition(320, 0);
+    second->SetSize(320, 360);
+    ASSERT_TRUE(run.canvas->Start());
+    ASSERT_TRUE(checker.WaitMore(4));
+    screen.FillRect(200, 200, 100, 100, 0xffffff);
+    ASSERT_TRUE(checker.WaitMore(3));
+    {
+        std::lock_guard<std::mutex> lock(checker.m_mutex);
+        EXPECT_GT(checker.m_nUnchanged, 0);
+        EXPECT_EQ(checker.m_nWrong, 0);
+    }
+    second->SetPosition(200, 0);
+    ASSERT_TRUE(checker.WaitMore(2));
+    int known;
+    {
+        std::lock_guard<std::mutex> lock(checker.m_mutex);
+        known = checker.m_nKnown;
+    }
+    screen.FillRect(100, 100, 100, 100, 0x00ffff);
+    ASSERT_TRUE(checker.WaitMore(4));
+    run.canvas->Stop();
+    second->SetDsSourceSink(nullptr);
+    std::lock_guard<std::mutex> lock(checker.m_mutex);
+    EXPECT_EQ(checker.m_nKnown, known) << "overlapping sources gave a band";
+    EXPECT_EQ(checker.m_nWrong, 0);
 }

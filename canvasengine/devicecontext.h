@@ -49,6 +49,8 @@ public:
 
     // The screen grab's side. Null when dc is not one of these.
     static CDeviceContext* FromInterface(IOBSEngineDC* dc);
+    // Where the area is, without drawing: what identifies it from one picture to the next.
+    const void* GetArea() const { return m_pBits; }
     // True while no draw has touched an area that holds the previous picture.
     bool HoldsPrevious() const { return m_bHoldsPrevious && m_nDraws == 0; }
     // A grab starts drawing: incremental (it redraws only rows it then passes

@@ -323,7 +323,7 @@ bool CScreenGrabber::BitBlt(IOBSEngineDC* dc, int dx, int dy, int w, int h, int 
     const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{dx} + w, outW);
     const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{dy} + h, outH);
     if (x0 >= x1 || y0 >= y1) return true;
-    const DrawKey key{target, outStride, outW, outH, dx, dy, w, h, sx, sy, 0, 0};
+    const DrawKey key{target ? target->GetArea() : nullptr, outStride, outW, outH, dx, dy, w, h, sx, sy, 0, 0};
     const bool keep = target && target->HoldsPrevious() && m_bLastDrawValid && m_lastDraw == key;
     m_bLastDrawValid = false;
     CRowSpans changed;
@@ -359,7 +359,7 @@ bool CScreenGrabber::StretchBlt(IOBSEngineDC* dc, int dx, int dy, int dw, int dh
     CDeviceContext* target = CDeviceContext::FromInterface(dc);
     if (!target && !dc->GetBits()) return false;
     const int outW = dc->GetWidth(), outH = dc->GetHeight(), outStride = dc->GetStride();
-    const DrawKey key{target, outStride, outW, outH, dx, dy, dw, dh, sx, sy, sw, sh};
+    const DrawKey key{target ? target->GetArea() : nullptr, outStride, outW, outH, dx, dy, dw, dh, sx, sy, sw, sh};
     const bool keep = target && target->HoldsPrevious() && m_bLastDrawValid && m_lastDraw == key;
     m_bLastDrawValid = false;
     CRowSpans changed;

@@ -73,7 +73,7 @@ private:
     // The arguments of a draw into a device context: the next draw may be
     // incremental only with the same ones.
     struct DrawKey {
-        const void* pTarget = nullptr;
+        const void* pArea = nullptr;  // the device context's first pixel
         int nStride = 0, nTargetWidth = 0, nTargetHeight = 0;
         int nDx = 0, nDy = 0, nDw = 0, nDh = 0, nSx = 0, nSy = 0, nSw = 0, nSh = 0;
         bool operator==(const DrawKey&) const = default;

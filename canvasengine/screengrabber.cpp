@@ -204,11 +204,15 @@ bool CScreenGrabber::ReadPicture(int x, int y, int w, int h, GrabbedPicture& pic
                                  bool keep) {
     if (w < 1 || h < 1 || static_cast<std::int64_t>(w) * h > kMaxGrabPixels) return false;
     if (!m_pConnection->CheckAlive()) return false;
-    // The cursor first: its reply brings every event the server sent before
-    // it, so that the damage events read next are complete up to here.
+    // What already arrived first (a server gone shows here, before any
+    // request waits for a reply), then the cursor: its reply brings every
+    // event the server sent before it, so that the damage events read next
+    // are complete up to here.
+    ProcessEvents();
     const bool cursorAsked = m_bDrawCursor && m_cursor.IsAvailable();
     CCursorPainter::Place cursor;
     if (m_bDrawCursor && m_cursor.Fetch()) cursor = m_cursor.GetPlace();
+    if (m_pConnection->IsLost()) return false;
     ProcessEvents();
     const TrackedRead previous = m_tracked;
     m_tracked.bValid = false;

@@ -79,7 +79,9 @@ void CScreenGrabber::SetUseDamage(bool use) {
 bool CScreenGrabber::IsAlive() { return m_pConnection->CheckAlive(); }
 
 void CScreenGrabber::SetUseShm(bool use) {
-    if (!use) m_pShm.reset();
+    if (use) return;
+    m_pShm.reset();
+    m_tracked.bValid = false;  // it may have been the shared-memory image
 }
 
 void CScreenGrabber::RefreshRootSize() {
@@ -238,6 +240,7 @@ bool CScreenGrabber::ReadPicture(int x, int y, int w, int h, GrabbedPicture& pic
     bool direct = false;
     if (incremental) {
         rows.Bridge(kJoinRows);
+        if (previous.bDirect && !m_pShm) return false;  // the image it kept is gone; the next read is whole
         if (rows.Spans().size() > kMaxReads) {
             const CRowSpans::Span hull = rows.Hull(h);
             rows.Clear();

@@ -347,6 +347,16 @@ TEST_F(ChangeTrackingTest, OtherDrawsStartFromAFreshArea) {
         EXPECT_TRUE(dc->GetChangedRows().IsAll());
         EXPECT_TRUE(dc->IsKeepable());
     }
+    // Shared memory given up between two pictures (the kept image with it).
+    wholeGrab();
+    grabber->SetUseShm(false);
+    {
+        auto dc = dcFor(true);
+        ASSERT_TRUE(grabber->BitBlt(dc.get(), 0, 0, 200, 100, 0, 0));
+        dc->Finish();
+        EXPECT_TRUE(dc->GetChangedRows().IsAll());
+        EXPECT_EQ(RgbAt(bits.data(), 800, 0, 0), 0x000040u);
+    }
 }
 
 namespace {

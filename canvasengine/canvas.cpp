@@ -1,5 +1,7 @@
 #include "canvas.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -160,6 +162,7 @@ void CCanvas::JoinThread() {
 
 void CCanvas::ThreadMain(std::unique_ptr<CScreenBackend> grabber) {
     t_pThreadCanvas = this;
+    pthread_setname_np(pthread_self(), "canvas");  // shown by top -H, /proc and the benchmarks
     m_nPictures = 0;
     m_nSkipped = 0;
     m_bFrameKept = false;  // a new screen context has drawn nothing yet

@@ -101,6 +101,8 @@ private:
     // Canvas thread only.
     // The picture, kept from one slot to the next: an area whose source
     // drew it with a single screen grab is redrawn where the screen changed.
+    // Sinks only read the picture they are handed; one that wrote into it
+    // would spoil the next one.
     std::vector<std::uint8_t> m_frame;
     bool m_bFrameKept = false;  // m_frame is reusable for the layout below
     Settings m_keptSettings{};

@@ -1,5 +1,7 @@
 #include "canvas.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -160,8 +162,11 @@ void CCanvas::JoinThread() {
 
 void CCanvas::ThreadMain(std::unique_ptr<CScreenBackend> grabber) {
     t_pThreadCanvas = this;
+    pthread_setname_np(pthread_self(), "canvas");  // shown by top -H, /proc and the benchmarks
     m_nPictures = 0;
     m_nSkipped = 0;
+    m_bFrameKept = false;  // a new screen context has drawn nothing yet
+    m_pLastSink = nullptr;
     {
         // The picture buffer is set up before the clock starts, so that the
         // first slot is not late for it.
@@ -207,6 +212,43 @@ void CCanvas::ThreadMain(std::unique_ptr<CScreenBackend> grabber) {
     m_pDoneEvent->Signal();
 }
 
+std::vector<CCanvas::SourceLayout> CCanvas::Layout(const std::vector<std::shared_ptr<CCanvasSource>>& sources,
+                                                  std::vector<CGammaTable>& gammas, int width, int height) {
+    std::vector<SourceLayout> layout;
+    gammas.clear();
+    for (const auto& source : sources) {
+        SourceLayout item;
+        item.pSource = source.get();
+        item.pSink = source->GetSink();
+        const CCanvasSource::Params params = source->GetParams();
+        const std::int64_t x0 = std::max(params.nX, 0), y0 = std::max(params.nY, 0);
+        const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{params.nX} + params.nWidth, width);
+        const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{params.nY} + params.nHeight, height);
+        if (item.pSink && !source->IsRemoved() && x0 < x1 && y0 < y1) {
+            item.nX = static_cast<int>(x0);
+            item.nY = static_cast<int>(y0);
+            item.nWidth = static_cast<int>(x1 - x0);
+            item.nHeight = static_cast<int>(y1 - y0);
+        }
+        item.nGamma = params.gamma.Get();
+        layout.push_back(item);
+        gammas.push_back(params.gamma);
+    }
+    return layout;
+}
+
+bool CCanvas::AreasApart(const std::vector<SourceLayout>& layout) {
+    for (std::size_t i = 0; i < layout.size(); ++i)
+        for (std::size_t j = i + 1; j < layout.size(); ++j) {
+            const SourceLayout& a = layout[i];
+            const SourceLayout& b = layout[j];
+            if (a.nWidth > 0 && b.nWidth > 0 && a.nX < b.nX + b.nWidth && b.nX < a.nX + a.nWidth &&
+                a.nY < b.nY + b.nHeight && b.nY < a.nY + a.nHeight)
+                return false;
+        }
+    return true;
+}
+
 void CCanvas::RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenBackend* grabber) {
     std::lock_guard<std::recursive_mutex> callbacks(m_callbackMutex);
     Settings settings;
@@ -217,11 +259,37 @@ void CCanvas::RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenBackend
         sources = m_sources;
     }
     const int stride = settings.nWidth * 4;
-    m_frame.resize(static_cast<std::size_t>(stride) * settings.nHeight);
-    CDeviceContext::Fill(m_frame.data(), settings.nWidth, settings.nHeight, stride, settings.dwBackground);
+    const std::size_t bytes = static_cast<std::size_t>(stride) * settings.nHeight;
+    std::vector<CGammaTable> gammas;
+    std::vector<SourceLayout> layout = Layout(sources, gammas, settings.nWidth, settings.nHeight);
+    // The previous picture is built on when nothing but the screen can have
+    // changed it: same size, background, sources, areas and gamma.
+    const bool keep = m_bFrameKept && m_frame.size() == bytes && settings.nWidth == m_keptSettings.nWidth &&
+                      settings.nHeight == m_keptSettings.nHeight &&
+                      settings.dwBackground == m_keptSettings.dwBackground && layout == m_keptLayout &&
+                      AreasApart(layout);
+    m_bFrameKept = false;
+    if (!keep) {
+        m_frame.resize(bytes);
+        CDeviceContext::Fill(m_frame.data(), settings.nWidth, settings.nHeight, stride, settings.dwBackground);
+    }
     const std::uint64_t stamp = settings.nTimestampMode == 1 ? dueMs : GetTickMs();
-    for (auto& source : sources) DrawSource(*source, settings.nWidth, settings.nHeight, grabber);
-    if (!m_pSink) return;
+    CRowSpans changed;
+    bool keepable = true;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (layout[i].nWidth == 0) continue;
+        if (!DrawSource(*sources[i], layout[i], gammas[i], stride, settings.dwBackground, keep, grabber, changed))
+            keepable = false;
+    }
+    if (!keep) changed.SetAll();
+    m_bFrameKept = keepable;
+    m_keptSettings = settings;
+    m_keptLayout = std::move(layout);
+    OBSEngineSink* sink = m_pSink;
+    // Which rows changed is known against the picture this sink saw last.
+    if (sink != m_pLastSink) changed.SetAll();
+    m_pLastSink = sink;
+    if (!sink) return;
     OBSVideoFrame frame;
     frame.dwLength = static_cast<std::uint32_t>(m_frame.size());
     frame.pData = m_frame.data();
@@ -230,21 +298,49 @@ void CCanvas::RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenBackend
     frame.nHeight = settings.nHeight;
     frame.nStride = stride;
     frame.nFormat = OBS_FRAME_FORMAT_BGRA;
-    m_pSink->OnVideoFrame(static_cast<int>(slot), &frame);
+    if (changed.IsAll()) {
+        frame.nDirtyTop = 0;
+        frame.nDirtyRows = -1;
+    } else {
+        const CRowSpans::Span band = changed.Hull(settings.nHeight);
+        frame.nDirtyTop = band.first;
+        frame.nDirtyRows = band.second - band.first;
+    }
+    sink->OnVideoFrame(static_cast<int>(slot), &frame);
 }
 
-void CCanvas::DrawSource(CCanvasSource& source, int width, int height, CScreenBackend* grabber) {
-    OBSEngineDsSourceSink* sink = source.GetSink();
-    if (source.IsRemoved() || !sink) return;
-    const CCanvasSource::Params params = source.GetParams();
-    const std::int64_t x0 = std::max(params.nX, 0), y0 = std::max(params.nY, 0);
-    const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{params.nX} + params.nWidth, width);
-    const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{params.nY} + params.nHeight, height);
-    if (x0 >= x1 || y0 >= y1) return;
-    const int stride = width * 4;
-    std::uint8_t* bits = m_frame.data() + y0 * stride + x0 * 4;
-    const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
-    CDeviceContext dc(bits, w, h, stride, grabber);
+bool CCanvas::DrawSource(CCanvasSource& source, const SourceLayout& layout, const CGammaTable& gamma, int stride,
+                         std::uint32_t background, bool keep, CScreenBackend* grabber, CRowSpans& changed) {
+    OBSEngineDsSourceSink* sink = layout.pSink;
+    const int w = layout.nWidth, h = layout.nHeight;
+    std::uint8_t* bits = m_frame.data() + static_cast<std::ptrdiff_t>(layout.nY) * stride + layout.nX * 4;
+    if (source.IsRemoved() || !sink) {
+        // Dropped (from a callback) while the picture is drawn: not drawn,
+        // its area is the background.
+        if (keep) CDeviceContext::Fill(bits, w, h, stride, background);
+        changed.SetAll();
+        return false;
+    }
+    CDeviceContext dc(bits, w, h, stride, grabber, keep, background);
     sink->DrawFrame(&dc, w, h);
-    params.gamma.Apply(bits, w, h, stride);
+    dc.Finish();
+    if (dc.IsMixed()) {
+        // Drawn partly on the kept picture and partly anew: drawn again from
+        // the background.
+        CDeviceContext::Fill(bits, w, h, stride, background);
+        CDeviceContext fresh(bits, w, h, stride, grabber, false, background);
+        sink->DrawFrame(&fresh, w, h);
+        gamma.Apply(bits, w, h, stride);
+        changed.Add(layout.nY, layout.nY + h);
+        return false;
+    }
+    // Only what was drawn now gets the gamma: the rest has it already.
+    const CRowSpans& rows = dc.GetChangedRows();
+    const int left = dc.GetChangedLeft(), right = dc.GetChangedRight();
+    for (const CRowSpans::Span& span : rows.Within(h)) {
+        gamma.Apply(bits + static_cast<std::ptrdiff_t>(span.first) * stride + left * 4, right - left,
+                    span.second - span.first, stride);
+        changed.Add(layout.nY + span.first, layout.nY + span.second);
+    }
+    return dc.IsKeepable();
 }

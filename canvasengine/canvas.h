@@ -12,6 +12,8 @@
 
 #include "basekit/eventwrapper.h"
 #include "canvasengine/obsenginecanvas.h"
+#include "gammatable.h"
+#include "rowspans.h"
 
 class CCanvasSource;
 class CScreenBackend;
@@ -46,11 +48,29 @@ private:
         int nHeight;
         int nTimestampMode;
         std::uint32_t dwBackground;
+        bool operator==(const Settings&) const = default;
+    };
+    // A source as a picture drew it: the area of the canvas it covered.
+    struct SourceLayout {
+        const CCanvasSource* pSource = nullptr;
+        OBSEngineDsSourceSink* pSink = nullptr;
+        int nX = 0, nY = 0, nWidth = 0, nHeight = 0;  // clipped to the canvas; nWidth 0: not drawn
+        int nGamma = 0;
+        bool operator==(const SourceLayout&) const = default;
     };
 
     void ThreadMain(std::unique_ptr<CScreenBackend> grabber);
     void RenderFrame(std::int64_t slot, std::uint64_t dueMs, CScreenBackend* grabber);
-    void DrawSource(CCanvasSource& source, int width, int height, CScreenBackend* grabber);
+    // Draws one source into its area; `keep`: the area holds the previous
+    // picture's draw. Adds the rows it changed to `changed` and returns true
+    // when the next picture may keep the area.
+    bool DrawSource(CCanvasSource& source, const SourceLayout& layout, const CGammaTable& gamma, int stride,
+                    std::uint32_t background, bool keep, CScreenBackend* grabber, CRowSpans& changed);
+    static std::vector<SourceLayout> Layout(const std::vector<std::shared_ptr<CCanvasSource>>& sources,
+                                            std::vector<CGammaTable>& gammas, int width, int height);
+    // True when no two drawn areas overlap (a later source would cover
+    // rows an earlier one redrew).
+    static bool AreasApart(const std::vector<SourceLayout>& layout);
     // Waits for an ended (or ending) canvas thread and frees what it used.
     void JoinThread();
     bool OnCanvasThread() const;
@@ -79,7 +99,15 @@ private:
     std::atomic<bool> m_bRunning{false};
 
     // Canvas thread only.
+    // The picture, kept from one slot to the next: an area whose source
+    // drew it with a single screen grab is redrawn where the screen changed.
+    // Sinks only read the picture they are handed; one that wrote into it
+    // would spoil the next one.
     std::vector<std::uint8_t> m_frame;
+    bool m_bFrameKept = false;  // m_frame is reusable for the layout below
+    Settings m_keptSettings{};
+    std::vector<SourceLayout> m_keptLayout;
+    OBSEngineSink* m_pLastSink = nullptr;  // the sink the last picture went to
     std::int64_t m_nPictures = 0;
     std::int64_t m_nSkipped = 0;
 };

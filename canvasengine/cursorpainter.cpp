@@ -1,7 +1,5 @@
 #include "cursorpainter.h"
 
-#include <X11/extensions/Xfixes.h>
-
 #include <algorithm>
 
 CCursorPainter::CCursorPainter(Display* display) : m_pDisplay(display) {
@@ -20,21 +18,35 @@ void CCursorPainter::Blend(std::uint32_t argb, std::uint8_t* bgra) {
     }
 }
 
-bool CCursorPainter::Paint(std::uint8_t* bits, int stride, int x, int y, int w, int h) {
+bool CCursorPainter::Fetch() {
+    m_pImage.reset();
+    m_place = Place{};
     if (!m_bAvailable) return false;
-    XFixesCursorImage* image = XFixesGetCursorImage(m_pDisplay);
-    if (!image) return false;
-    const int left = image->x - image->xhot - x;
-    const int top = image->y - image->yhot - y;
-    const int cw = image->width, ch = image->height;
+    m_pImage.reset(XFixesGetCursorImage(m_pDisplay));
+    if (!m_pImage) return false;
+    const XFixesCursorImage& image = *m_pImage;
+    m_place = {image.x - image.xhot, image.y - image.yhot, image.width, image.height, image.cursor_serial};
+    return true;
+}
+
+bool CCursorPainter::Paint(std::uint8_t* bits, int stride, int x, int y, int w, int h) {
+    if (!Fetch()) return false;
+    PaintRows(bits, stride, x, y, w, h, 0, h);
+    return true;
+}
+
+void CCursorPainter::PaintRows(std::uint8_t* bits, int stride, int x, int y, int w, int h, int rowFrom,
+                               int rowTo) const {
+    if (!m_pImage) return;
+    const int left = m_place.nLeft - x;
+    const int top = m_place.nTop - y;
+    const int cw = m_place.nWidth, ch = m_place.nHeight;
     const int x0 = std::max(0, left), x1 = std::min(w, left + cw);
-    const int y0 = std::max(0, top), y1 = std::min(h, top + ch);
+    const int y0 = std::max({0, top, rowFrom}), y1 = std::min({h, top + ch, rowTo});
     for (int py = y0; py < y1; ++py) {
         // The pixels come as unsigned long, 32 significant bits each.
-        const unsigned long* src = image->pixels + static_cast<std::size_t>(py - top) * cw + (x0 - left);
+        const unsigned long* src = m_pImage->pixels + static_cast<std::size_t>(py - top) * cw + (x0 - left);
         std::uint8_t* dst = bits + static_cast<std::ptrdiff_t>(py) * stride + x0 * 4;
         for (int px = x0; px < x1; ++px, dst += 4) Blend(static_cast<std::uint32_t>(*src++), dst);
     }
-    XFree(image);
-    return true;
 }

@@ -1,5 +1,6 @@
 #include "devicecontext.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "screenbackend.h"
@@ -15,7 +16,55 @@ void CDeviceContext::Fill(std::uint8_t* bits, int w, int h, int stride, std::uin
         std::memcpy(bits + static_cast<std::ptrdiff_t>(y) * stride, first, static_cast<std::size_t>(w) * 4);
 }
 
-void CDeviceContext::FillColor(std::uint32_t argb) { Fill(m_pBits, m_nWidth, m_nHeight, m_nStride, argb); }
+void CDeviceContext::Refresh() {
+    if (m_bHoldsPrevious) {
+        // After an incremental draw the area already is what a fresh picture
+        // with that draw would hold, but the rows it did not redraw carry the
+        // previous picture's gamma: the canvas starts the source over.
+        if (m_nDraws == 0)
+            Fill(m_pBits, m_nWidth, m_nHeight, m_nStride, m_dwBackground);
+        else
+            m_bMixed = true;
+    }
+    m_bHoldsPrevious = false;
+    m_changed.SetAll();
+}
+
+std::uint8_t* CDeviceContext::GetBits() {
+    Refresh();
+    m_bForeign = true;
+    return m_pBits;
+}
+
+void CDeviceContext::FillColor(std::uint32_t argb) {
+    Refresh();
+    m_bForeign = true;
+    Fill(m_pBits, m_nWidth, m_nHeight, m_nStride, argb);
+}
+
+void CDeviceContext::AddChanged(int top, int bottom, int left, int right) {
+    if (top >= bottom || left >= right) return;
+    if (m_changed.IsEmpty()) {
+        m_nChangedLeft = left;
+        m_nChangedRight = right;
+    } else {
+        m_nChangedLeft = std::min(m_nChangedLeft, left);
+        m_nChangedRight = std::max(m_nChangedRight, right);
+    }
+    m_changed.Add(top, bottom);
+}
+
+CDeviceContext* CDeviceContext::FromInterface(IOBSEngineDC* dc) { return dynamic_cast<CDeviceContext*>(dc); }
+
+std::uint8_t* CDeviceContext::BeginDraw(bool incremental) {
+    if (!incremental || !HoldsPrevious()) Refresh();
+    ++m_nDraws;
+    return m_pBits;
+}
+
+void CDeviceContext::Finish() {
+    if (HoldsPrevious()) Refresh();
+}
 
 IOBSEngineScreenDC* CDeviceContext::GetScreenDC() {
     if (m_pGrabber) return m_pGrabber->IsAlive() ? m_pGrabber : nullptr;

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "basekit/logwrapper.h"
+#include "damagetracker.h"
+#include "devicecontext.h"
 #include "pixelformat.h"
 #include "shmimage.h"
 #include "xconnection.h"
@@ -16,6 +18,11 @@ namespace {
 constexpr std::int64_t kMaxGrabPixels = std::int64_t{1} << 26;
 // Consecutive failed shared-memory reads after which XGetImage takes over.
 constexpr int kMaxShmFailures = 3;
+// Changed rows closer than this are read together: one request instead of two.
+constexpr int kJoinRows = 16;
+// At most this many reads (each a round trip to the server) per picture;
+// more spans are read as one from the first changed row to the last.
+constexpr std::size_t kMaxReads = 4;
 
 void FillOpaqueBlack(std::uint8_t* bits, std::size_t pixels) {
     for (std::size_t i = 0; i < pixels; ++i, bits += 4) {
@@ -42,6 +49,7 @@ CScreenGrabber::CScreenGrabber(std::unique_ptr<CXConnection> connection)
                                              DefaultDepth(display, screen));
     // Root size changes (monitors added or removed) arrive as ConfigureNotify.
     XSelectInput(display, m_pConnection->GetRoot(), StructureNotifyMask);
+    m_pDamage = CDamageTracker::Create(*m_pConnection);
     RefreshRootSize();
     // A segment for the whole screen now: the first picture does not pay for
     // it, and a server that refuses shared memory (a remote one) is known at once.
@@ -49,19 +57,31 @@ CScreenGrabber::CScreenGrabber(std::unique_ptr<CXConnection> connection)
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "screen " << m_nRootWidth << "x" << m_nRootHeight << ", depth "
                                                  << DefaultDepth(display, screen) << ", shared memory "
                                                  << (m_pShm ? "yes" : "no") << ", cursor "
-                                                 << (m_cursor.IsAvailable() ? "yes" : "no"));
+                                                 << (m_cursor.IsAvailable() ? "yes" : "no") << ", change tracking "
+                                                 << (m_pDamage ? "yes" : "no"));
 }
 
 CScreenGrabber::~CScreenGrabber() {
-    // Images and the segment go before the connection they belong to.
+    // Images, the segment and the damage object go before the connection they belong to.
+    m_pDamage.reset();
     m_pPlainImage.reset();
     m_pShm.reset();
+}
+
+void CScreenGrabber::SetUseDamage(bool use) {
+    m_tracked.bValid = false;
+    if (!use)
+        m_pDamage.reset();
+    else if (!m_pDamage)
+        m_pDamage = CDamageTracker::Create(*m_pConnection);
 }
 
 bool CScreenGrabber::IsAlive() { return m_pConnection->CheckAlive(); }
 
 void CScreenGrabber::SetUseShm(bool use) {
-    if (!use) m_pShm.reset();
+    if (use) return;
+    m_pShm.reset();
+    m_tracked.bValid = false;  // it may have been the shared-memory image
 }
 
 void CScreenGrabber::RefreshRootSize() {
@@ -77,9 +97,12 @@ void CScreenGrabber::RefreshRootSize() {
 
 void CScreenGrabber::ProcessEvents() {
     Display* display = m_pConnection->GetDisplay();
+    // Never blocks: only what already arrived is read. DamageNotify events
+    // only say that something was drawn; the region is read at each grab.
     while (!m_pConnection->IsLost() && XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
+        if (m_pDamage && m_pDamage->NoteEvent(event)) continue;
         if (event.type == ConfigureNotify && event.xconfigure.window == m_pConnection->GetRoot()) {
             m_nRootWidth = event.xconfigure.width;
             m_nRootHeight = event.xconfigure.height;
@@ -138,58 +161,159 @@ XImage* CScreenGrabber::ReadArea(int x, int y, int w, int h) {
 }
 
 bool CScreenGrabber::Grab(int x, int y, int w, int h, GrabbedPicture& picture) {
+    return ReadPicture(x, y, w, h, picture, nullptr, false);
+}
+
+void CScreenGrabber::AddCursorRows(const CCursorPainter::Place& place, int x, int y, int w, CRowSpans& rows) {
+    if (place.nWidth < 1 || place.nHeight < 1) return;
+    if (place.nLeft >= std::int64_t{x} + w || std::int64_t{place.nLeft} + place.nWidth <= x) return;
+    rows.Add(place.nTop - y, place.nTop + place.nHeight - y);
+}
+
+bool CScreenGrabber::ReadChangedRows(int x, int y, int w, int h, const std::vector<CRowSpans::Span>& spans) {
+    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const int x1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{x} + w, m_nRootWidth));
+    const int y1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{y} + h, m_nRootHeight));
+    const bool whole = x0 == x && y0 == y && x1 == std::int64_t{x} + w && y1 == std::int64_t{y} + h;
+    for (const CRowSpans::Span& span : spans) {
+        // Rows off the screen are black; the cursor may have been drawn on them.
+        if (!whole)
+            FillOpaqueBlack(&m_buffer[static_cast<std::size_t>(span.first) * w * 4],
+                            static_cast<std::size_t>(span.second - span.first) * w);
+        // The rows of the span that lie on the screen.
+        const int top = std::max(span.first, y0 - y), bottom = std::min(span.second, y1 - y);
+        if (top >= bottom || x0 >= x1) continue;
+        if (m_tracked.bDirect) {
+            if (!m_pShm || !m_pShm->ReadRows(x, y, w, h, top, bottom - top)) {
+                if (!m_pConnection->IsLost()) RefreshRootSize();
+                return false;
+            }
+            continue;
+        }
+        XImage* image = ReadArea(x0, y + top, x1 - x0, bottom - top);
+        if (!image) return false;
+        CPixelFormat format(*image);
+        if (!format.IsSupported()) return false;
+        for (int row = 0; row < image->height; ++row)
+            format.ConvertRow(reinterpret_cast<const std::uint8_t*>(image->data) +
+                                  static_cast<std::ptrdiff_t>(row) * image->bytes_per_line,
+                              &m_buffer[((static_cast<std::size_t>(top) + row) * w + (x0 - x)) * 4], x1 - x0);
+    }
+    return true;
+}
+
+bool CScreenGrabber::ReadPicture(int x, int y, int w, int h, GrabbedPicture& picture, CRowSpans* changed,
+                                 bool keep) {
     if (w < 1 || h < 1 || static_cast<std::int64_t>(w) * h > kMaxGrabPixels) return false;
     if (!m_pConnection->CheckAlive()) return false;
+    // What already arrived first (a server gone shows here, before any
+    // request waits for a reply), then the cursor: its reply brings every
+    // event the server sent before it, so that the damage events read next
+    // are complete up to here.
     ProcessEvents();
+    const bool cursorAsked = m_bDrawCursor && m_cursor.IsAvailable();
+    CCursorPainter::Place cursor;
+    if (m_bDrawCursor && m_cursor.Fetch()) cursor = m_cursor.GetPlace();
+    if (m_pConnection->IsLost()) return false;
+    ProcessEvents();
+    const TrackedRead previous = m_tracked;
+    m_tracked.bValid = false;
+    // What changed since the last tracked read. The damage is taken before
+    // the screen is read: whatever is drawn from then on shows up next time.
+    CRowSpans rows;
+    bool incremental = changed && keep && m_pDamage && previous.bValid && previous.nX == x && previous.nY == y &&
+                       previous.nWidth == w && previous.nHeight == h && previous.nRootWidth == m_nRootWidth &&
+                       previous.nRootHeight == m_nRootHeight && previous.bCursor == m_bDrawCursor;
+    // Without a damage event since the last Take nothing was drawn (the
+    // cursor's round trip stands for the one Take would need).
+    if (changed && m_pDamage && (!cursorAsked || m_pDamage->IsPending()) && !m_pDamage->Take(x, y, w, h, rows))
+        incremental = false;
+    if (incremental && !(cursor == previous.cursor)) {
+        AddCursorRows(previous.cursor, x, y, w, rows);
+        AddCursorRows(cursor, x, y, w, rows);
+    }
     const std::int64_t x0 = std::max<std::int64_t>(x, 0), y0 = std::max<std::int64_t>(y, 0);
     const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{x} + w, m_nRootWidth);
     const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{y} + h, m_nRootHeight);
     const bool visible = x0 < x1 && y0 < y1;
-    XImage* image = nullptr;
-    if (visible) {
-        image = ReadArea(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
-                         static_cast<int>(y1 - y0));
-        if (!image) return false;
-    }
     const bool whole = visible && x0 == x && y0 == y && x1 - x0 == w && y1 - y0 == h;
-    if (image) {
-        CPixelFormat format(*image);
-        if (!format.IsSupported()) {
-            if (!m_bFormatReported)
-                UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- unsupported screen format, " << image->bits_per_pixel
-                                                                                       << " bits per pixel");
-            m_bFormatReported = true;
+    bool direct = false;
+    if (incremental) {
+        rows.Bridge(kJoinRows);
+        if (previous.bDirect && !m_pShm) return false;  // the image it kept is gone; the next read is whole
+        if (rows.Spans().size() > kMaxReads) {
+            const CRowSpans::Span hull = rows.Hull(h);
+            rows.Clear();
+            rows.Add(hull.first, hull.second);
+        }
+        m_tracked = previous;
+        if (!ReadChangedRows(x, y, w, h, rows.Within(h))) {
+            m_tracked.bValid = false;
             return false;
         }
-        if (whole && format.IsBgrx()) {
+        direct = previous.bDirect;
+        if (direct) {
+            XImage* image = m_pShm->GetImage();
             picture = {reinterpret_cast<std::uint8_t*>(image->data), image->bytes_per_line, w, h};
         } else {
-            m_buffer.resize(static_cast<std::size_t>(w) * h * 4);
-            if (!whole) FillOpaqueBlack(m_buffer.data(), static_cast<std::size_t>(w) * h);
-            const int cw = static_cast<int>(x1 - x0);
-            for (int row = 0; row < image->height; ++row)
-                format.ConvertRow(reinterpret_cast<const std::uint8_t*>(image->data) +
-                                      static_cast<std::ptrdiff_t>(row) * image->bytes_per_line,
-                                  &m_buffer[((static_cast<std::size_t>(y0 - y) + row) * w + (x0 - x)) * 4], cw);
             picture = {m_buffer.data(), w * 4, w, h};
         }
     } else {
-        m_buffer.resize(static_cast<std::size_t>(w) * h * 4);
-        FillOpaqueBlack(m_buffer.data(), static_cast<std::size_t>(w) * h);
-        picture = {m_buffer.data(), w * 4, w, h};
+        rows.SetAll();
+        XImage* image = nullptr;
+        if (visible) {
+            image = ReadArea(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                             static_cast<int>(y1 - y0));
+            if (!image) return false;
+        }
+        if (image) {
+            CPixelFormat format(*image);
+            if (!format.IsSupported()) {
+                if (!m_bFormatReported)
+                    UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- unsupported screen format, " << image->bits_per_pixel
+                                                                                           << " bits per pixel");
+                m_bFormatReported = true;
+                return false;
+            }
+            // A tracked read keeps a plain XGetImage result in the buffer:
+            // the next read replaces the image.
+            if (whole && format.IsBgrx() && (!changed || (m_pShm && image == m_pShm->GetImage()))) {
+                picture = {reinterpret_cast<std::uint8_t*>(image->data), image->bytes_per_line, w, h};
+                direct = true;
+            } else {
+                m_buffer.resize(static_cast<std::size_t>(w) * h * 4);
+                if (!whole) FillOpaqueBlack(m_buffer.data(), static_cast<std::size_t>(w) * h);
+                const int cw = static_cast<int>(x1 - x0);
+                for (int row = 0; row < image->height; ++row)
+                    format.ConvertRow(reinterpret_cast<const std::uint8_t*>(image->data) +
+                                          static_cast<std::ptrdiff_t>(row) * image->bytes_per_line,
+                                      &m_buffer[((static_cast<std::size_t>(y0 - y) + row) * w + (x0 - x)) * 4], cw);
+                picture = {m_buffer.data(), w * 4, w, h};
+            }
+        } else {
+            m_buffer.resize(static_cast<std::size_t>(w) * h * 4);
+            FillOpaqueBlack(m_buffer.data(), static_cast<std::size_t>(w) * h);
+            picture = {m_buffer.data(), w * 4, w, h};
+        }
     }
-    if (m_bDrawCursor) m_cursor.Paint(picture.pBits, picture.nStride, x, y, w, h);
+    // The cursor goes only onto rows read now: the others still carry it
+    // where it was, and it was there still.
+    if (m_bDrawCursor)
+        for (const CRowSpans::Span& span : rows.Within(h))
+            m_cursor.PaintRows(picture.pBits, picture.nStride, x, y, w, h, span.first, span.second);
+    if (changed) {
+        m_tracked = {true, x, y, w, h, m_nRootWidth, m_nRootHeight, direct, m_bDrawCursor, cursor};
+        *changed = rows;
+    }
     return true;
 }
 
-void CScreenGrabber::CopyInto(IOBSEngineDC* dc, int dx, int dy, const std::uint8_t* bits, int stride, int w,
-                              int h) {
+void CScreenGrabber::CopyInto(std::uint8_t* out, int outStride, int outW, int outH, int dx, int dy,
+                              const std::uint8_t* bits, int stride, int w, int h) {
     const int x0 = std::max(dx, 0), y0 = std::max(dy, 0);
-    const int x1 = std::min<std::int64_t>(std::int64_t{dx} + w, dc->GetWidth());
-    const int y1 = std::min<std::int64_t>(std::int64_t{dy} + h, dc->GetHeight());
+    const int x1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{dx} + w, outW));
+    const int y1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{dy} + h, outH));
     if (x0 >= x1 || y0 >= y1) return;
-    std::uint8_t* out = dc->GetBits();
-    const int outStride = dc->GetStride();
     for (int y = y0; y < y1; ++y)
         std::memcpy(out + static_cast<std::ptrdiff_t>(y) * outStride + x0 * 4,
                     bits + static_cast<std::ptrdiff_t>(y - dy) * stride + (x0 - dx) * 4,
@@ -197,36 +321,95 @@ void CScreenGrabber::CopyInto(IOBSEngineDC* dc, int dx, int dy, const std::uint8
 }
 
 bool CScreenGrabber::BitBlt(IOBSEngineDC* dc, int dx, int dy, int w, int h, int sx, int sy) {
-    if (!dc || !dc->GetBits() || w < 1 || h < 1) return false;
+    if (!dc || w < 1 || h < 1) return false;
+    CDeviceContext* target = CDeviceContext::FromInterface(dc);
+    if (!target && !dc->GetBits()) return false;
+    const int outW = dc->GetWidth(), outH = dc->GetHeight(), outStride = dc->GetStride();
     // Only the part that lands inside the dc is read.
     const std::int64_t x0 = std::max(dx, 0), y0 = std::max(dy, 0);
-    const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{dx} + w, dc->GetWidth());
-    const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{dy} + h, dc->GetHeight());
+    const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{dx} + w, outW);
+    const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{dy} + h, outH);
     if (x0 >= x1 || y0 >= y1) return true;
+    const DrawKey key{target ? target->GetArea() : nullptr, outStride, outW, outH, dx, dy, w, h, sx, sy, 0, 0};
+    const bool keep = target && target->HoldsPrevious() && m_bLastDrawValid && m_lastDraw == key;
+    m_bLastDrawValid = false;
+    CRowSpans changed;
     GrabbedPicture picture;
-    if (!Grab(static_cast<int>(sx + (x0 - dx)), static_cast<int>(sy + (y0 - dy)), static_cast<int>(x1 - x0),
-              static_cast<int>(y1 - y0), picture))
+    if (!ReadPicture(static_cast<int>(sx + (x0 - dx)), static_cast<int>(sy + (y0 - dy)), static_cast<int>(x1 - x0),
+                     static_cast<int>(y1 - y0), picture, target ? &changed : nullptr, keep))
         return false;
-    CopyInto(dc, static_cast<int>(x0), static_cast<int>(y0), picture.pBits, picture.nStride, picture.nWidth,
-             picture.nHeight);
+    const bool incremental = keep && !changed.IsAll();
+    std::uint8_t* out = target ? target->BeginDraw(incremental) : dc->GetBits();
+    if (incremental) {
+        for (const CRowSpans::Span& span : changed.Within(picture.nHeight)) {
+            CopyInto(out, outStride, outW, outH, static_cast<int>(x0), static_cast<int>(y0) + span.first,
+                     picture.pBits + static_cast<std::ptrdiff_t>(span.first) * picture.nStride, picture.nStride,
+                     picture.nWidth, span.second - span.first);
+            target->AddChanged(static_cast<int>(y0) + span.first, static_cast<int>(y0) + span.second,
+                               static_cast<int>(x0), static_cast<int>(x1));
+        }
+    } else {
+        CopyInto(out, outStride, outW, outH, static_cast<int>(x0), static_cast<int>(y0), picture.pBits,
+                 picture.nStride, picture.nWidth, picture.nHeight);
+    }
+    if (target) {
+        m_lastDraw = key;
+        m_bLastDrawValid = true;
+    }
     return true;
 }
 
 bool CScreenGrabber::StretchBlt(IOBSEngineDC* dc, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh) {
-    if (!dc || !dc->GetBits() || dw < 1 || dh < 1 || sw < 1 || sh < 1) return false;
+    if (!dc || dw < 1 || dh < 1 || sw < 1 || sh < 1) return false;
     if (dw == sw && dh == sh) return BitBlt(dc, dx, dy, dw, dh, sx, sy);
     if (static_cast<std::int64_t>(dw) * dh > kMaxGrabPixels) return false;
+    CDeviceContext* target = CDeviceContext::FromInterface(dc);
+    if (!target && !dc->GetBits()) return false;
+    const int outW = dc->GetWidth(), outH = dc->GetHeight(), outStride = dc->GetStride();
+    const DrawKey key{target ? target->GetArea() : nullptr, outStride, outW, outH, dx, dy, dw, dh, sx, sy, sw, sh};
+    const bool keep = target && target->HoldsPrevious() && m_bLastDrawValid && m_lastDraw == key;
+    m_bLastDrawValid = false;
+    CRowSpans changed;
     GrabbedPicture picture;
-    if (!Grab(sx, sy, sw, sh, picture)) return false;
-    const bool inside = dx >= 0 && dy >= 0 && std::int64_t{dx} + dw <= dc->GetWidth() &&
-                        std::int64_t{dy} + dh <= dc->GetHeight();
-    if (inside) {
-        const int stride = dc->GetStride();
-        return m_scaler.Draw(picture.pBits, sw, sh, picture.nStride,
-                             dc->GetBits() + static_cast<std::ptrdiff_t>(dy) * stride + dx * 4, dw, dh, stride);
+    if (!ReadPicture(sx, sy, sw, sh, picture, target ? &changed : nullptr, keep)) return false;
+    const bool incremental = keep && !changed.IsAll();
+    // The destination rows whose filter reads a changed source row.
+    CRowSpans rows;
+    if (incremental) {
+        for (const CRowSpans::Span& span : changed.Within(sh)) {
+            int from = 0, to = 0;
+            m_scaler.RowsReading(sh, dh, span.first, span.second, from, to);
+            rows.Add(from, to);
+        }
+    } else {
+        rows.Add(0, dh);
     }
-    m_stretchBuffer.resize(static_cast<std::size_t>(dw) * dh * 4);
-    if (!m_scaler.Draw(picture.pBits, sw, sh, picture.nStride, m_stretchBuffer.data(), dw, dh, dw * 4)) return false;
-    CopyInto(dc, dx, dy, m_stretchBuffer.data(), dw * 4, dw, dh);
+    std::uint8_t* out = target ? target->BeginDraw(incremental) : dc->GetBits();
+    const bool inside = dx >= 0 && dy >= 0 && std::int64_t{dx} + dw <= outW && std::int64_t{dy} + dh <= outH;
+    // Outside the dc the scaled picture is drawn into a buffer first (kept
+    // for the next incremental draw), then its visible part copied.
+    std::uint8_t* scaled = inside ? out + static_cast<std::ptrdiff_t>(dy) * outStride + dx * 4 : nullptr;
+    const int scaledStride = inside ? outStride : dw * 4;
+    if (!inside) {
+        m_stretchBuffer.resize(static_cast<std::size_t>(dw) * dh * 4);
+        scaled = m_stretchBuffer.data();
+    }
+    for (const CRowSpans::Span& span : rows.Spans()) {
+        if (!m_scaler.DrawRows(picture.pBits, sw, sh, picture.nStride, scaled, dw, dh, scaledStride, span.first,
+                               span.second))
+            return false;
+        if (!inside)
+            CopyInto(out, outStride, outW, outH, dx, dy + span.first,
+                     scaled + static_cast<std::ptrdiff_t>(span.first) * scaledStride, scaledStride, dw,
+                     span.second - span.first);
+        if (incremental) {
+            const int top = std::max(dy + span.first, 0), bottom = std::min(dy + span.second, outH);
+            target->AddChanged(top, bottom, std::max(dx, 0), static_cast<int>(std::min<std::int64_t>(std::int64_t{dx} + dw, outW)));
+        }
+    }
+    if (target) {
+        m_lastDraw = key;
+        m_bLastDrawValid = true;
+    }
     return true;
 }

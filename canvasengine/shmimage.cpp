@@ -103,3 +103,18 @@ bool CShmImage::Read(int x, int y, int w, int h) {
     const bool ok = XShmGetImage(m_connection.GetDisplay(), m_connection.GetRoot(), image, x, y, AllPlanes) != 0;
     return ok && m_connection.TakeError() == 0 && !m_connection.IsLost();
 }
+
+bool CShmImage::ReadRows(int x, int y, int w, int h, int top, int rows) {
+    if (!m_pImage || m_pImage->width != w || m_pImage->height != h || top < 0 || rows < 1 || top + rows > h)
+        return false;
+    // The server writes a rows-high image at the image's offset in the
+    // segment; rows of the same width have the same length, so a band
+    // lands exactly on its rows of the whole image.
+    m_pImage->height = rows;
+    m_pImage->data = m_info.shmaddr + static_cast<std::ptrdiff_t>(top) * m_pImage->bytes_per_line;
+    m_connection.TakeError();
+    const bool ok = XShmGetImage(m_connection.GetDisplay(), m_connection.GetRoot(), m_pImage, x, y + top, AllPlanes) != 0;
+    m_pImage->height = h;
+    m_pImage->data = m_info.shmaddr;
+    return ok && m_connection.TakeError() == 0 && !m_connection.IsLost();
+}

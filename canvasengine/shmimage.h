@@ -23,6 +23,10 @@ public:
     XImage* Get(int w, int h);
     // Reads the w x h root area at (x, y) into Get(w, h); false on failure.
     bool Read(int x, int y, int w, int h);
+    // Reads rows [top, top + rows) of the w x h root area at (x, y) into the
+    // same rows of the image Get(w, h) holds, leaving its other rows as they
+    // are; false on failure (or when the image is of another size).
+    bool ReadRows(int x, int y, int w, int h, int top, int rows);
     XImage* GetImage() const { return m_pImage; }
     // True once a segment could not be created or attached: give up on it.
     bool IsRefused() const { return m_bRefused; }

@@ -29,6 +29,13 @@ public:
     // size below 1 or a stride shorter than a row.
     bool Draw(const std::uint8_t* src, int sw, int sh, int srcStride, std::uint8_t* dst, int dw,
               int dh, int dstStride);
+    // Draw limited to destination rows [dyFrom, dyTo) (dst still points at
+    // row 0): the same values Draw gives those rows, the others untouched.
+    bool DrawRows(const std::uint8_t* src, int sw, int sh, int srcStride, std::uint8_t* dst, int dw,
+                  int dh, int dstStride, int dyFrom, int dyTo);
+    // The destination rows [dyFrom, dyTo) that read any of source rows
+    // [syFrom, syTo) when sh rows are scaled to dh; an empty span when none.
+    void RowsReading(int sh, int dh, int syFrom, int syTo, int& dyFrom, int& dyTo);
 
 private:
     struct Impl;

@@ -19,6 +19,11 @@ struct OBSVideoFrame {
     int nHeight = 0;
     int nStride = 0;                // bytes per row (nWidth x 4)
     int nFormat = OBS_FRAME_FORMAT_BGRA;
+    // Rows [nDirtyTop, nDirtyTop + nDirtyRows) are the only ones that may differ from the
+    // previous picture delivered to the sink; nDirtyRows == -1: any row may differ (unknown),
+    // 0: the picture equals the previous one.
+    int nDirtyTop = 0;
+    int nDirtyRows = -1;
 };
 
 // Receives the canvas pictures.

@@ -310,7 +310,7 @@ void CVideoEncodingWorker::EncodeBatch(CUcH264codec* codec, ThreadContext& ctx,
 }
 
 void CVideoEncodingWorker::EncodePicture(CUcH264codec* codec, ThreadContext& ctx,
-                                         const MediaPacket& picture) {
+                                         MediaPacket& picture) {
     // Pushed pictures are single blocks (PushFrame copies them into one);
     // a chain would be flattened here.
     std::string flat;
@@ -327,6 +327,11 @@ void CVideoEncodingWorker::EncodePicture(CUcH264codec* codec, ThreadContext& ctx
     std::uint32_t timestamp = picture.timestamp;
     int type = codec->Encode(bytes, static_cast<int>(length), ctx.param.width, ctx.param.height,
                              &out, &outLen, &timestamp);
+    // The codec read the picture during the call: a pooled picture goes back
+    // before anyone hears of the frame.
+    if (picture.data) picture.data->DestroyPackage();
+    picture.data = nullptr;
+    picture.hold.reset();
     DeliverFrame(codec, ctx, type, out, outLen, timestamp);
 }
 

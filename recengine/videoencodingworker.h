@@ -96,7 +96,8 @@ private:
     void ConvertAndQueue(std::uint32_t timestampMs, const VideoPicture& picture);
     // Under m_Lock.
     void UpdateConversionLocked();
-    void EncodePicture(CUcH264codec* codec, ThreadContext& ctx, const MediaPacket& picture);
+    // Encodes and then releases the picture's payload.
+    void EncodePicture(CUcH264codec* codec, ThreadContext& ctx, MediaPacket& picture);
     void DrainEncoder(CUcH264codec* codec, ThreadContext& ctx);
     // Hands one encoder output to the muxer: the configuration with the
     // first key frame, then the frame, then the observer call.

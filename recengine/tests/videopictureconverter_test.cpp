@@ -235,16 +235,31 @@ public:
     std::atomic<int> count{0};
 };
 
-TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
-    std::mt19937 rng(9);
+// A worker whose codec keeps what it is given; the conversion at push on or off.
+struct WorkerRig {
     KeepingCodec codec;
-    g_codec = &codec;
     NullMux mux;
     CountingObserver observer;
     CVideoEncodingWorker worker;
-    worker.EnableConversionAtPush();
-    ASSERT_TRUE(worker.Init(&mux, 64, 48, UC_PIX_BGRA, 15, &observer));
-    ASSERT_EQ(worker.StartEncoding(), 0);
+    WorkerRig(int w, int h, bool convert) {
+        g_codec = &codec;
+        if (convert) worker.EnableConversionAtPush();
+        EXPECT_TRUE(worker.Init(&mux, w, h, UC_PIX_BGRA, 15, &observer));
+        EXPECT_EQ(worker.StartEncoding(), 0);
+    }
+    // Stops the thread and lets go of the codec.
+    void Stop() {
+        EXPECT_EQ(worker.StopEncoding(), 0);
+        g_codec = nullptr;
+    }
+    ~WorkerRig() { g_codec = nullptr; }
+};
+
+TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
+    std::mt19937 rng(9);
+    WorkerRig rig(64, 48, true);
+    CVideoEncodingWorker& worker = rig.worker;
+    KeepingCodec& codec = rig.codec;
     Screen screen(64, 48, rng);
     std::vector<Bytes> expected;
     const std::uint32_t t0 = static_cast<std::uint32_t>(GetTickMs()) - 10000;
@@ -259,10 +274,9 @@ TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
             worker.PushPicture(t0 + i, screen.Picture(top, rows));
         }
         expected.push_back(screen.WholeI420());
-        observer.WaitFor(i + 1);  // an encoder that keeps up
+        rig.observer.WaitFor(i + 1);  // an encoder that keeps up
     }
-    EXPECT_EQ(worker.StopEncoding(), 0);
-    g_codec = nullptr;
+    rig.Stop();
     EXPECT_EQ(codec.param.inputFormat, UC_PIX_I420);
     EXPECT_EQ(codec.inputs, expected);
     // No whole picture was copied on its way: one conversion (or none) each.
@@ -275,20 +289,15 @@ TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
 }
 
 TEST(VideoWorkerConversion, WithoutTheConversionEachPictureIsCopiedOnce) {
-    KeepingCodec codec;
-    g_codec = &codec;
-    NullMux mux;
-    CountingObserver observer;
-    CVideoEncodingWorker worker;
-    ASSERT_TRUE(worker.Init(&mux, 16, 8, UC_PIX_BGRA, 15, &observer));
-    ASSERT_EQ(worker.StartEncoding(), 0);
+    WorkerRig rig(16, 8, false);
+    CVideoEncodingWorker& worker = rig.worker;
+    KeepingCodec& codec = rig.codec;
     Bytes bgra(16 * 8 * 4, 77);
     for (int i = 0; i < 5; ++i) {
         CDataPackage bytes(bgra.size(), bgra.data(), CDataPackage::FLAG_WRAP, bgra.size());
         worker.PushFrame(static_cast<std::uint32_t>(i), &bytes);
     }
-    EXPECT_EQ(worker.StopEncoding(), 0);
-    g_codec = nullptr;
+    rig.Stop();
     EXPECT_EQ(codec.param.inputFormat, UC_PIX_BGRA);
     ASSERT_EQ(codec.inputs.size(), 5u);
     EXPECT_EQ(codec.inputs[0], bgra);
@@ -297,14 +306,9 @@ TEST(VideoWorkerConversion, WithoutTheConversionEachPictureIsCopiedOnce) {
 
 TEST(VideoWorkerConversion, PicturesLeftOutInAPauseOrOfAnotherSizeDoNotLeaveStaleRows) {
     std::mt19937 rng(4);
-    KeepingCodec codec;
-    g_codec = &codec;
-    NullMux mux;
-    CountingObserver observer;
-    CVideoEncodingWorker worker;
-    worker.EnableConversionAtPush();
-    ASSERT_TRUE(worker.Init(&mux, 32, 16, UC_PIX_BGRA, 15, &observer));
-    ASSERT_EQ(worker.StartEncoding(), 0);
+    WorkerRig rig(32, 16, true);
+    CVideoEncodingWorker& worker = rig.worker;
+    KeepingCodec& codec = rig.codec;
     Screen screen(32, 16, rng);
     std::vector<Bytes> expected;
     worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(0, -1));
@@ -327,8 +331,7 @@ TEST(VideoWorkerConversion, PicturesLeftOutInAPauseOrOfAnotherSizeDoNotLeaveStal
     screen.Scribble(6, 1, rng);
     worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(6, 1));
     expected.push_back(screen.WholeI420());
-    EXPECT_EQ(worker.StopEncoding(), 0);
-    g_codec = nullptr;
+    rig.Stop();
     EXPECT_EQ(codec.inputs, expected);
     EXPECT_EQ(worker.GetPictureStats().nLeftOut, 2u);
 }

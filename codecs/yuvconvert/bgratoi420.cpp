@@ -21,9 +21,17 @@ inline std::uint8_t Luma(const std::uint8_t* p) {
     return static_cast<std::uint8_t>((kYR * p[2] + kYG * p[1] + kYB * p[0] + kYOffset) >> 16);
 }
 
+// Built twice, the second time for AVX2 machines, and picked at load time
+// (an ifunc). ThreadSanitizer's runtime is not ready when ifunc resolvers
+// run, so its builds keep the one portable version.
+#if defined(__SANITIZE_THREAD__)
+#define YUV_ROW_CLONES
+#else
+#define YUV_ROW_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // One pair of picture rows: two luma rows and one row of each chroma plane.
-// Built twice, the second time for AVX2 machines, and picked at load time.
-__attribute__((target_clones("avx2", "default")))
+YUV_ROW_CLONES
 void ConvertRowPair(const std::uint8_t* __restrict row0, const std::uint8_t* __restrict row1,
                     int width, std::uint8_t* __restrict y0, std::uint8_t* __restrict y1,
                     std::uint8_t* __restrict u, std::uint8_t* __restrict v) {

@@ -132,7 +132,7 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
     m_abAudioTagHeader[1] = kAacRaw;
     std::uint64_t now = GetTickMs();
     m_allLastPushMs[kAudio] = m_allLastPushMs[kVideo] = now;
-    if (m_Worker.Start(&CFlvMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
+    if (m_Worker.Start(&CFlvMuxer::PumpThread, this, "tv-flvmux") != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return MUX_INIT_NO_THREAD;
     }

@@ -67,7 +67,7 @@ bool CVideoEncodingWorker::Init(IMUXPushData* pMux, int iWidth, int iHeight,
 int CVideoEncodingWorker::StartEncoding() {
     std::lock_guard<std::mutex> lock(m_Lock);
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry");
-    switch (m_Worker.Start(&CVideoEncodingWorker::VideoEncodingThread, this)) {
+    switch (m_Worker.Start(&CVideoEncodingWorker::VideoEncodingThread, this, "tv-videoenc")) {
     case CWorkerQueue::START_OK:
         return 0;
     case CWorkerQueue::START_RUNNING:

@@ -1,11 +1,13 @@
 #include "workerqueue.h"
 
+#include <pthread.h>
+
 #include <system_error>
 #include <utility>
 
 CWorkerQueue::~CWorkerQueue() { Stop(); }
 
-CWorkerQueue::StartResult CWorkerQueue::StartThread(std::function<void()> body) {
+CWorkerQueue::StartResult CWorkerQueue::StartThread(std::function<void()> body, const char* name) {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_Thread.joinable()) return START_RUNNING;
     try {
@@ -13,6 +15,7 @@ CWorkerQueue::StartResult CWorkerQueue::StartThread(std::function<void()> body) 
     } catch (const std::system_error&) {
         return START_FAILED;
     }
+    if (name) pthread_setname_np(m_Thread.native_handle(), name);  // a name too long stays unset
     return START_OK;
 }
 

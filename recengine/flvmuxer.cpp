@@ -42,8 +42,6 @@ constexpr int kAacStereo = 0;
 constexpr unsigned kMetaVideoCodecId = FLV_CODEC_AVC;
 constexpr unsigned kMetaAudioCodecId = FLV_SOUND_AAC;
 constexpr int kMetaAllKeys = 1;
-// How often a writer thread that keeps packets back looks at them again.
-constexpr std::int64_t kHoldPollUs = 50 * 1000;
 
 // The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows.
 std::size_t AdtsHeaderLength(const CDataPackage& frame) {
@@ -272,10 +270,16 @@ int CFlvMuxer::PumpLoop() {
         notify = m_pErrorNotify;
     }
     bool holding = false;
+    std::uint64_t holdUntilMs = 0;
     bool stopping = false;
     while (!stopping) {
-        const CTimeValueWrapper poll(0, kHoldPollUs);
-        stopping = m_Worker.Wait(holding ? &poll : nullptr) == CWorkerQueue::WAKE_STOP;
+        // A packet kept back is written when the other stream catches up
+        // (a push wakes the thread) or, at the latest, when the other stream
+        // has been silent for the interleave wait: the only time to wake
+        // without a push.
+        const auto waitMs = static_cast<long long>(holdUntilMs) - static_cast<long long>(GetTickMs());
+        const CTimeValueWrapper hold = CTimeValueWrapper::FromMilliseconds(std::max(1LL, waitMs));
+        stopping = m_Worker.Wait(holding ? &hold : nullptr) == CWorkerQueue::WAKE_STOP;
         int code = 0;
         Stream failed = kAudio;
         bool sync = false;
@@ -286,6 +290,7 @@ int CFlvMuxer::PumpLoop() {
             // At stop everything still queued is written, in order, before
             // the file is finished.
             code = WriteQueued(stopping, holding, failed);
+            holdUntilMs = m_nHoldUntilMs;
             if (code == 0 && stopping) {
                 code = FinishFile();
                 if (code != 0) {
@@ -334,6 +339,7 @@ int CFlvMuxer::WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed) {
         bool otherQueued = stream == kAudio ? haveVideo : haveAudio;
         if (!bDrainAll && !otherQueued && !MayWrite(stream, packet.timestamp, now)) {
             bHolding = true;
+            m_nHoldUntilMs = m_allLastPushMs[stream == kAudio ? kVideo : kAudio] + kInterleaveWaitMs;
             break;
         }
         int code = stream == kAudio ? WriteAudioPacket(packet) : WriteVideoPacket(packet);

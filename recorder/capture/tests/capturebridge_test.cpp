@@ -373,6 +373,8 @@ TEST_F(CaptureBridgeTest, TheRealEngineRecordsWhatTheBridgeHandsIt) {
     CQuietSink sink;
     IOrvixAvRecordInterface* engine = CreateOrvixAvRecord();
     ASSERT_NE(engine, nullptr);
+    // The pictures go the described way, with their changed rows.
+    EXPECT_NE(dynamic_cast<IVideoPictureSink*>(engine), nullptr);
     engine->Init(&sink, 320, 240, 12, 15);
     std::list<AudioDeviceInfo> none;
     engine->SetCurrentAudioDevice(&none);

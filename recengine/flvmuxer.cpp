@@ -168,7 +168,7 @@ bool CFlvMuxer::MapTimestamp(std::uint32_t timestamp, bool bVideo, std::uint32_t
 
 void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload,
                               std::uint32_t timestampMs) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
     if (!m_bHaveBase) {
         m_dwBaseTimestamp = timestampMs;
         m_bHaveBase = true;
@@ -194,6 +194,10 @@ void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload
     m_adwNewestMs[stream] = m_abPushed[stream] ? std::max(m_adwNewestMs[stream], mapped) : mapped;
     m_abPushed[stream] = true;
     m_allLastPushMs[stream] = GetTickMs();
+    // Queued after the lock is let go: the writer thread this wakes takes
+    // the same lock at once, and would only block on it again. Each stream
+    // has one pushing thread, so its packets still queue in order.
+    lock.unlock();
     m_Worker.Push(std::move(packet));
 }
 

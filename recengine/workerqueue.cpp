@@ -25,8 +25,13 @@ bool CWorkerQueue::IsRunning() const {
 }
 
 void CWorkerQueue::Push(MediaPacket packet) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_Queue.push_back(std::move(packet));
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Queue.push_back(std::move(packet));
+    }
+    // Signalled after the lock is let go: the woken thread's TakeAll takes
+    // it at once. A thread that took the packet before this signal only
+    // finds the queue empty on its next wake-up.
     m_DataEvent.Signal();
 }
 

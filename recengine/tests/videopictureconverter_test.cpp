@@ -258,8 +258,6 @@ struct WorkerRig {
 TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
     std::mt19937 rng(9);
     WorkerRig rig(64, 48, true);
-    CVideoEncodingWorker& worker = rig.worker;
-    KeepingCodec& codec = rig.codec;
     Screen screen(64, 48, rng);
     std::vector<Bytes> expected;
     const std::uint32_t t0 = static_cast<std::uint32_t>(GetTickMs()) - 10000;
@@ -269,71 +267,67 @@ TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
         if (i % 7 == 6) {
             // Through the plain interface: every row counts as changed.
             CDataPackage bytes(screen.bgra.size(), screen.bgra.data(), CDataPackage::FLAG_WRAP, screen.bgra.size());
-            worker.PushFrame(t0 + i, &bytes);
+            rig.worker.PushFrame(t0 + i, &bytes);
         } else {
-            worker.PushPicture(t0 + i, screen.Picture(top, rows));
+            rig.worker.PushPicture(t0 + i, screen.Picture(top, rows));
         }
         expected.push_back(screen.WholeI420());
         rig.observer.WaitFor(i + 1);  // an encoder that keeps up
     }
     rig.Stop();
-    EXPECT_EQ(codec.param.inputFormat, UC_PIX_I420);
-    EXPECT_EQ(codec.inputs, expected);
+    EXPECT_EQ(rig.codec.param.inputFormat, UC_PIX_I420);
+    EXPECT_EQ(rig.codec.inputs, expected);
     // No whole picture was copied on its way: one conversion (or none) each.
-    const CVideoEncodingWorker::PictureStats stats = worker.GetPictureStats();
+    const CVideoEncodingWorker::PictureStats stats = rig.worker.GetPictureStats();
     EXPECT_EQ(stats.nByteCopies, 0u);
     EXPECT_EQ(stats.conversion.nPictureCopies, 0u);
     EXPECT_EQ(stats.conversion.nPictures, 20u);
     EXPECT_EQ(stats.nPooled, 1u);
-    EXPECT_EQ(worker.GetEncodeParam().inputFormat, UC_PIX_BGRA);  // what the caller set
+    EXPECT_EQ(rig.worker.GetEncodeParam().inputFormat, UC_PIX_BGRA);  // what the caller set
 }
 
 TEST(VideoWorkerConversion, WithoutTheConversionEachPictureIsCopiedOnce) {
     WorkerRig rig(16, 8, false);
-    CVideoEncodingWorker& worker = rig.worker;
-    KeepingCodec& codec = rig.codec;
     Bytes bgra(16 * 8 * 4, 77);
     for (int i = 0; i < 5; ++i) {
         CDataPackage bytes(bgra.size(), bgra.data(), CDataPackage::FLAG_WRAP, bgra.size());
-        worker.PushFrame(static_cast<std::uint32_t>(i), &bytes);
+        rig.worker.PushFrame(static_cast<std::uint32_t>(i), &bytes);
     }
     rig.Stop();
-    EXPECT_EQ(codec.param.inputFormat, UC_PIX_BGRA);
-    ASSERT_EQ(codec.inputs.size(), 5u);
-    EXPECT_EQ(codec.inputs[0], bgra);
-    EXPECT_EQ(worker.GetPictureStats().nByteCopies, 5u);
+    EXPECT_EQ(rig.codec.param.inputFormat, UC_PIX_BGRA);
+    ASSERT_EQ(rig.codec.inputs.size(), 5u);
+    EXPECT_EQ(rig.codec.inputs[0], bgra);
+    EXPECT_EQ(rig.worker.GetPictureStats().nByteCopies, 5u);
 }
 
 TEST(VideoWorkerConversion, PicturesLeftOutInAPauseOrOfAnotherSizeDoNotLeaveStaleRows) {
     std::mt19937 rng(4);
     WorkerRig rig(32, 16, true);
-    CVideoEncodingWorker& worker = rig.worker;
-    KeepingCodec& codec = rig.codec;
     Screen screen(32, 16, rng);
     std::vector<Bytes> expected;
-    worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(0, -1));
+    rig.worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(0, -1));
     expected.push_back(screen.WholeI420());
 
-    ASSERT_EQ(worker.SetPause(true), 0);
+    ASSERT_EQ(rig.worker.SetPause(true), 0);
     screen.Scribble(2, 3, rng);  // changed while paused: this picture is left out
-    worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(2, 3));
+    rig.worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(2, 3));
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    ASSERT_EQ(worker.SetPause(false), 0);
+    ASSERT_EQ(rig.worker.SetPause(false), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
     screen.Scribble(10, 2, rng);
-    worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(10, 2));
+    rig.worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(10, 2));
     expected.push_back(screen.WholeI420());  // rows 2..4 too
 
     // A picture of another size is left out, and the next band still
     // yields the whole picture.
     Screen other(20, 16, rng);
-    worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), other.Picture(0, -1));
+    rig.worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), other.Picture(0, -1));
     screen.Scribble(6, 1, rng);
-    worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(6, 1));
+    rig.worker.PushPicture(static_cast<std::uint32_t>(GetTickMs()), screen.Picture(6, 1));
     expected.push_back(screen.WholeI420());
     rig.Stop();
-    EXPECT_EQ(codec.inputs, expected);
-    EXPECT_EQ(worker.GetPictureStats().nLeftOut, 2u);
+    EXPECT_EQ(rig.codec.inputs, expected);
+    EXPECT_EQ(rig.worker.GetPictureStats().nLeftOut, 2u);
 }
 
 }  // namespace

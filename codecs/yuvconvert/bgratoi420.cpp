@@ -24,7 +24,12 @@ inline std::uint8_t Luma(const std::uint8_t* p) {
 // Built twice, the second time for AVX2 machines, and picked at load time
 // (an ifunc). ThreadSanitizer's runtime is not ready when ifunc resolvers
 // run, so its builds keep the one portable version.
-#if defined(__SANITIZE_THREAD__)
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define YUV_ROW_NO_CLONES
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(YUV_ROW_NO_CLONES)
 #define YUV_ROW_CLONES
 #else
 #define YUV_ROW_CLONES __attribute__((target_clones("avx2", "default")))

@@ -1,5 +1,7 @@
 #include "audiodevicecapture.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -120,6 +122,7 @@ int CAudioDeviceCapture::StartCapture(bool bIsInputDevice, const char* deviceNam
     snap.pResample = m_pResample;
     try {
         m_hThread = std::thread(&CAudioDeviceCapture::_ThreadMain, this, snap);
+        pthread_setname_np(m_hThread.native_handle(), m_bIsInputDevice ? "tv-mic" : "tv-loopback");
     } catch (const std::system_error&) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return -11;

@@ -21,7 +21,7 @@ int CAudioEncodingWorker::Init(IDataGetter* pGetter, IMUXPushData* pSink) {
 
 int CAudioEncodingWorker::StartEncoding() {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_bStarted || m_Worker.Start(&CAudioEncodingWorker::EncodingThread, this) != CWorkerQueue::START_OK) {
+    if (m_bStarted || m_Worker.Start(&CAudioEncodingWorker::EncodingThread, this, "tv-audioenc") != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return -1;
     }

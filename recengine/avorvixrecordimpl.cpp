@@ -124,6 +124,7 @@ std::uint32_t CAVOrvixRecordImpl::Init(IOrvixRecordSink* pSink, int iWidth, int 
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_AudioProcessor Init fail");
         return ORVIX_ERR_INIT_FAILED;
     }
+    m_VideoEncodingWorker.EnableConversionAtPush();
     if (!m_VideoEncodingWorker.Init(&m_FlvMuxer, iWidth, iHeight, static_cast<std::uint32_t>(unformat),
                                     static_cast<std::uint32_t>(iFps), this)) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- m_VideoEncodingWorker Init fail");
@@ -299,6 +300,11 @@ std::uint32_t CAVOrvixRecordImpl::ResumeRecord() {
 
 std::uint32_t CAVOrvixRecordImpl::PushVideoData(std::uint32_t timestamp, CDataPackage* picture) {
     if (picture) m_VideoEncodingWorker.PushFrame(timestamp, picture);
+    return 0;
+}
+
+std::uint32_t CAVOrvixRecordImpl::PushVideoPicture(std::uint32_t timestamp, const VideoPicture& picture) {
+    m_VideoEncodingWorker.PushPicture(timestamp, picture);
     return 0;
 }
 

@@ -4,7 +4,7 @@
 // the audio devices and passes progress and errors to the caller's sink.
 //
 // Threads: the caller's thread makes every interface call except
-// PushVideoData and receives OnAudioDeviceChanged (the enumerator posts it
+// PushVideoData / PushVideoPicture and receives OnAudioDeviceChanged (the enumerator posts it
 // through that thread's CMessageQueue, which the caller pumps); capture
 // threads call OnAudioCaptured, the video thread OnVideoFrameEncoded, muxer
 // threads OnMuxError. The engine lock guards the sink pointer, the duration
@@ -25,10 +25,12 @@
 #include "enginetypes.h"
 #include "flvmuxer.h"
 #include "recengine/orvixavrecord.h"
+#include "recengine/videopicturesink.h"
 #include "resamplerproxy.h"
 #include "videoencodingworker.h"
 
 class CAVOrvixRecordImpl : public IOrvixAvRecordInterface,
+                           public IVideoPictureSink,
                            public IAudioDeviceCaptureSink,
                            public IVideoEncodingObserver,
                            public IDeviceChangedSink,
@@ -51,6 +53,10 @@ public:
     std::uint32_t ResumeRecord() override;
     std::uint32_t PushVideoData(std::uint32_t timestamp, CDataPackage* picture) override;
     std::uint32_t GetDeviceList(std::list<AudioDeviceInfo>* devices) override;
+    // IVideoPictureSink: as PushVideoData, with the picture's size and changed rows.
+    std::uint32_t PushVideoPicture(std::uint32_t timestamp, const VideoPicture& picture) override;
+    // What the video pushes did with the pictures (tests).
+    CVideoEncodingWorker::PictureStats GetPictureStats() { return m_VideoEncodingWorker.GetPictureStats(); }
 
     // IAudioDeviceCaptureSink, IVideoEncodingObserver, IDeviceChangedSink, IMuxErrorNotify
     void OnAudioCaptured(CAudioDeviceCapture* source, CapturedAudioBlock* block) override;

@@ -63,7 +63,7 @@ int CDumpAudioMuxer::Init(const char* path, std::uint16_t /*nWidth*/, std::uint1
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- file open fail");
         return MUX_INIT_NO_OUTPUT;
     }
-    if (m_Worker.Start(&CDumpAudioMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
+    if (m_Worker.Start(&CDumpAudioMuxer::PumpThread, this, "tv-dumpmux") != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return MUX_INIT_NO_THREAD;
     }

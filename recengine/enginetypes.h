@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,21 +15,25 @@
 
 // One queued picture or encoded frame. The record owns a private copy of the
 // payload (DuplicatePackage shares the bytes by reference count); copying the
-// record copies again, destroying it releases its copy.
+// record copies again, destroying it releases its copy. A payload that wraps
+// bytes it does not own (a pooled picture) comes with `hold`, which keeps
+// those bytes alive and unchanged until the last copy of the record goes.
 struct MediaPacket {
     CDataPackage* data = nullptr;
     std::uint32_t timestamp = 0;  // milliseconds
     bool bKeyFrame = false;
     bool bVideo = false;
+    std::shared_ptr<const void> hold;
 
     MediaPacket() = default;
     MediaPacket(const CDataPackage* payload, std::uint32_t ts, bool key, bool video)
         : data(payload ? payload->DuplicatePackage() : nullptr), timestamp(ts), bKeyFrame(key), bVideo(video) {}
     MediaPacket(const MediaPacket& o)
         : data(o.data ? o.data->DuplicatePackage() : nullptr), timestamp(o.timestamp),
-          bKeyFrame(o.bKeyFrame), bVideo(o.bVideo) {}
+          bKeyFrame(o.bKeyFrame), bVideo(o.bVideo), hold(o.hold) {}
     MediaPacket(MediaPacket&& o) noexcept
-        : data(o.data), timestamp(o.timestamp), bKeyFrame(o.bKeyFrame), bVideo(o.bVideo) {
+        : data(o.data), timestamp(o.timestamp), bKeyFrame(o.bKeyFrame), bVideo(o.bVideo),
+          hold(std::move(o.hold)) {
         o.data = nullptr;
     }
     MediaPacket& operator=(MediaPacket o) noexcept {
@@ -36,6 +41,7 @@ struct MediaPacket {
         timestamp = o.timestamp;
         bKeyFrame = o.bKeyFrame;
         bVideo = o.bVideo;
+        std::swap(hold, o.hold);
         return *this;
     }
     ~MediaPacket() {

@@ -42,8 +42,6 @@ constexpr int kAacStereo = 0;
 constexpr unsigned kMetaVideoCodecId = FLV_CODEC_AVC;
 constexpr unsigned kMetaAudioCodecId = FLV_SOUND_AAC;
 constexpr int kMetaAllKeys = 1;
-// How often a writer thread that keeps packets back looks at them again.
-constexpr std::int64_t kHoldPollUs = 50 * 1000;
 
 // The ADTS header in front of an AAC frame: 7 bytes, 9 when a CRC follows.
 std::size_t AdtsHeaderLength(const CDataPackage& frame) {
@@ -132,7 +130,7 @@ int CFlvMuxer::Init(const char* path, std::uint16_t nWidth, std::uint16_t nHeigh
     m_abAudioTagHeader[1] = kAacRaw;
     std::uint64_t now = GetTickMs();
     m_allLastPushMs[kAudio] = m_allLastPushMs[kVideo] = now;
-    if (m_Worker.Start(&CFlvMuxer::PumpThread, this) != CWorkerQueue::START_OK) {
+    if (m_Worker.Start(&CFlvMuxer::PumpThread, this, "tv-flvmux") != CWorkerQueue::START_OK) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- CreateThread fail");
         return MUX_INIT_NO_THREAD;
     }
@@ -170,7 +168,7 @@ bool CFlvMuxer::MapTimestamp(std::uint32_t timestamp, bool bVideo, std::uint32_t
 
 void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload,
                               std::uint32_t timestampMs) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
     if (!m_bHaveBase) {
         m_dwBaseTimestamp = timestampMs;
         m_bHaveBase = true;
@@ -196,6 +194,10 @@ void CFlvMuxer::PushMediaData(bool bVideo, bool bKeyFrame, CDataPackage* payload
     m_adwNewestMs[stream] = m_abPushed[stream] ? std::max(m_adwNewestMs[stream], mapped) : mapped;
     m_abPushed[stream] = true;
     m_allLastPushMs[stream] = GetTickMs();
+    // Queued after the lock is let go: the writer thread this wakes takes
+    // the same lock at once, and would only block on it again. Each stream
+    // has one pushing thread, so its packets still queue in order.
+    lock.unlock();
     m_Worker.Push(std::move(packet));
 }
 
@@ -272,10 +274,16 @@ int CFlvMuxer::PumpLoop() {
         notify = m_pErrorNotify;
     }
     bool holding = false;
+    std::uint64_t holdUntilMs = 0;
     bool stopping = false;
     while (!stopping) {
-        const CTimeValueWrapper poll(0, kHoldPollUs);
-        stopping = m_Worker.Wait(holding ? &poll : nullptr) == CWorkerQueue::WAKE_STOP;
+        // A packet kept back is written when the other stream catches up
+        // (a push wakes the thread) or, at the latest, when the other stream
+        // has been silent for the interleave wait: the only time to wake
+        // without a push.
+        const auto waitMs = static_cast<long long>(holdUntilMs) - static_cast<long long>(GetTickMs());
+        const CTimeValueWrapper hold = CTimeValueWrapper::FromMilliseconds(std::max(1LL, waitMs));
+        stopping = m_Worker.Wait(holding ? &hold : nullptr) == CWorkerQueue::WAKE_STOP;
         int code = 0;
         Stream failed = kAudio;
         bool sync = false;
@@ -286,6 +294,7 @@ int CFlvMuxer::PumpLoop() {
             // At stop everything still queued is written, in order, before
             // the file is finished.
             code = WriteQueued(stopping, holding, failed);
+            holdUntilMs = m_nHoldUntilMs;
             if (code == 0 && stopping) {
                 code = FinishFile();
                 if (code != 0) {
@@ -334,6 +343,7 @@ int CFlvMuxer::WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed) {
         bool otherQueued = stream == kAudio ? haveVideo : haveAudio;
         if (!bDrainAll && !otherQueued && !MayWrite(stream, packet.timestamp, now)) {
             bHolding = true;
+            m_nHoldUntilMs = m_allLastPushMs[stream == kAudio ? kVideo : kAudio] + kInterleaveWaitMs;
             break;
         }
         int code = stream == kAudio ? WriteAudioPacket(packet) : WriteVideoPacket(packet);

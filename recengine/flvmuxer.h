@@ -181,6 +181,9 @@ private:
     bool m_abPushed[2] = {false, false};
     std::uint32_t m_adwNewestMs[2] = {0, 0};
     std::uint64_t m_allLastPushMs[2] = {0, 0};
+    // While a packet is kept back: the engine time at which the other
+    // stream's silence lets it be written.
+    std::uint64_t m_nHoldUntilMs = 0;
     // The code for a write error found by the flush after a batch: that of
     // the last tag written.
     int m_nLastGrowCode = ERR_AUDIO_FRAME_WRITE;

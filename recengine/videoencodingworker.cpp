@@ -1,6 +1,7 @@
 #include "videoencodingworker.h"
 
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -58,6 +59,7 @@ bool CVideoEncodingWorker::Init(IMUXPushData* pMux, int iWidth, int iHeight,
     m_EncodeParam.value10 = 0;
     m_EncodeParam.value11 = 0;
     m_EncodeParam.value12 = 0;
+    UpdateConversionLocked();
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok");
     return true;
 }
@@ -65,7 +67,7 @@ bool CVideoEncodingWorker::Init(IMUXPushData* pMux, int iWidth, int iHeight,
 int CVideoEncodingWorker::StartEncoding() {
     std::lock_guard<std::mutex> lock(m_Lock);
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Entry");
-    switch (m_Worker.Start(&CVideoEncodingWorker::VideoEncodingThread, this)) {
+    switch (m_Worker.Start(&CVideoEncodingWorker::VideoEncodingThread, this, "tv-videoenc")) {
     case CWorkerQueue::START_OK:
         return 0;
     case CWorkerQueue::START_RUNNING:
@@ -84,21 +86,149 @@ int CVideoEncodingWorker::StopEncoding() {
     return 0;
 }
 
-void CVideoEncodingWorker::PushFrame(std::uint32_t timestampMs, CDataPackage* picture) {
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        if (IsPausedAt(timestampMs)) {
-            ++m_dwPausedPictures;
-            return;
-        }
-    }
+void CVideoEncodingWorker::EnableConversionAtPush() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_bConvertWanted = true;
+    UpdateConversionLocked();
+}
+
+void CVideoEncodingWorker::UpdateConversionLocked() {
+    m_bConvertAtPush = m_bConvertWanted && m_EncodeParam.inputFormat == UC_PIX_BGRA &&
+                       m_EncodeParam.width % 2 == 0 && m_EncodeParam.height % 2 == 0;
+}
+
+bool CVideoEncodingWorker::LeaveOutLocked(std::uint32_t timestampMs) {
+    if (!IsPausedAt(timestampMs)) return false;
+    ++m_dwPausedPictures;
+    return true;
+}
+
+void CVideoEncodingWorker::LeftOut(const VideoPicture& picture) {
+    std::lock_guard<std::mutex> lock(m_ConvertLock);
+    ++m_nLeftOut;
+    if (picture.nDirtyRows != 0) m_Converter.Invalidate();
+}
+
+void CVideoEncodingWorker::QueueCopy(std::uint32_t timestampMs, CDataPackage* picture) {
     // The caller may reuse its buffer as soon as the push returns.
     MediaPacket packet;
     packet.data = CDataPackage::CopyPackage(picture);
     packet.timestamp = timestampMs;
     packet.bKeyFrame = true;
     packet.bVideo = true;
+    {
+        std::lock_guard<std::mutex> lock(m_ConvertLock);
+        ++m_nByteCopies;
+    }
     m_Worker.Push(std::move(packet));
+}
+
+void CVideoEncodingWorker::PushFrame(std::uint32_t timestampMs, CDataPackage* picture) {
+    if (!picture) return;
+    VideoPicture described;  // every row may have changed
+    bool copy = false;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        if (LeaveOutLocked(timestampMs)) {
+            LeftOut(described);
+            return;
+        }
+        copy = !m_bConvertAtPush;
+        described.nWidth = m_EncodeParam.width;
+        described.nHeight = m_EncodeParam.height;
+        described.nStride = m_EncodeParam.width * 4;
+        described.nFormat = m_EncodeParam.inputFormat;
+    }
+    if (copy) {
+        QueueCopy(timestampMs, picture);
+        return;
+    }
+    // A chained package is flattened first (callers normally hand one block).
+    std::string flat;
+    if (picture->GetNext()) {
+        flat = picture->FlattenPackage();
+        described.pData = reinterpret_cast<const std::uint8_t*>(flat.data());
+        described.nLength = flat.size();
+        std::lock_guard<std::mutex> lock(m_ConvertLock);
+        ++m_nByteCopies;
+    } else {
+        described.pData = picture->GetReadPtr();
+        described.nLength = picture->GetPackageLength();
+    }
+    ConvertAndQueue(timestampMs, described);
+}
+
+void CVideoEncodingWorker::PushPicture(std::uint32_t timestampMs, const VideoPicture& picture) {
+    bool copy = false;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        if (LeaveOutLocked(timestampMs)) {
+            LeftOut(picture);
+            return;
+        }
+        if (!m_bConvertAtPush) {
+            // The codec converts: it gets the bytes as they are.
+            copy = picture.pData && picture.nFormat == m_EncodeParam.inputFormat &&
+                   picture.nWidth == m_EncodeParam.width && picture.nHeight == m_EncodeParam.height;
+            if (!copy) {
+                LeftOut(picture);
+                return;
+            }
+        }
+    }
+    if (copy) {
+        CDataPackage wrapped(picture.nLength, picture.pData, CDataPackage::FLAG_WRAP, picture.nLength);
+        QueueCopy(timestampMs, &wrapped);
+        return;
+    }
+    ConvertAndQueue(timestampMs, picture);
+}
+
+void CVideoEncodingWorker::ConvertAndQueue(std::uint32_t timestampMs, const VideoPicture& picture) {
+    int width, height;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        width = m_EncodeParam.width;
+        height = m_EncodeParam.height;
+    }
+    std::lock_guard<std::mutex> lock(m_ConvertLock);
+    if (picture.nWidth != width || picture.nHeight != height || !CVideoPictureConverter::CanConvert(picture)) {
+        if (picture.nWidth != m_nLastRejectedWidth || picture.nHeight != m_nLastRejectedHeight) {
+            UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- picture left out, width=" << picture.nWidth << ", height="
+                            << picture.nHeight << ", stride=" << picture.nStride << ", length=" << picture.nLength
+                            << ", format=" << picture.nFormat << " (encoding " << width << "x" << height << ")");
+            m_nLastRejectedWidth = picture.nWidth;
+            m_nLastRejectedHeight = picture.nHeight;
+        }
+        ++m_nLeftOut;
+        m_Converter.Invalidate();
+        return;
+    }
+    MediaPacket packet;
+    try {
+        m_Converter.Convert(picture, packet);
+    } catch (const std::bad_alloc&) {
+        UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- no memory for a picture, left out");
+        ++m_nLeftOut;
+        m_Converter.Invalidate();
+        return;
+    }
+    packet.timestamp = timestampMs;
+    packet.bKeyFrame = true;
+    packet.bVideo = true;
+    // Queued under the lock, so that concurrent pushes queue in the order
+    // their pictures were taken into the kept one.
+    m_Worker.Push(std::move(packet));
+}
+
+CVideoEncodingWorker::PictureStats CVideoEncodingWorker::GetPictureStats() {
+    std::lock_guard<std::mutex> lock(m_ConvertLock);
+    PictureStats stats;
+    stats.conversion = m_Converter.GetStats();
+    stats.nByteCopies = m_nByteCopies;
+    stats.nLeftOut = m_nLeftOut;
+    stats.nPooled = m_Converter.PoolCount();
+    return stats;
 }
 
 int CVideoEncodingWorker::SetPause(bool paused) {
@@ -141,6 +271,8 @@ int CVideoEncodingWorker::EncodingLoop() {
         ctx.pMux = m_pMux;
         ctx.pObserver = m_pObserver;
         ctx.param = m_EncodeParam;
+        // Pictures converted at push reach the codec as I420.
+        if (m_bConvertAtPush) ctx.param.inputFormat = UC_PIX_I420;
     }
     CodecPtr codec(CreateH264Codec(0));
     if (!codec) {
@@ -169,12 +301,16 @@ int CVideoEncodingWorker::EncodingLoop() {
 
 void CVideoEncodingWorker::EncodeBatch(CUcH264codec* codec, ThreadContext& ctx,
                                        std::list<MediaPacket>& batch) {
-    for (const MediaPacket& picture : batch) EncodePicture(codec, ctx, picture);
-    batch.clear();
+    // Each picture is released as soon as it is encoded, so that its pooled
+    // buffer can take the next picture.
+    while (!batch.empty()) {
+        EncodePicture(codec, ctx, batch.front());
+        batch.pop_front();
+    }
 }
 
 void CVideoEncodingWorker::EncodePicture(CUcH264codec* codec, ThreadContext& ctx,
-                                         const MediaPacket& picture) {
+                                         MediaPacket& picture) {
     // Pushed pictures are single blocks (PushFrame copies them into one);
     // a chain would be flattened here.
     std::string flat;
@@ -191,6 +327,11 @@ void CVideoEncodingWorker::EncodePicture(CUcH264codec* codec, ThreadContext& ctx
     std::uint32_t timestamp = picture.timestamp;
     int type = codec->Encode(bytes, static_cast<int>(length), ctx.param.width, ctx.param.height,
                              &out, &outLen, &timestamp);
+    // The codec read the picture during the call: a pooled picture goes back
+    // before anyone hears of the frame.
+    if (picture.data) picture.data->DestroyPackage();
+    picture.data = nullptr;
+    picture.hold.reset();
     DeliverFrame(codec, ctx, type, out, outLen, timestamp);
 }
 

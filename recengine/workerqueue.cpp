@@ -1,11 +1,13 @@
 #include "workerqueue.h"
 
+#include <pthread.h>
+
 #include <system_error>
 #include <utility>
 
 CWorkerQueue::~CWorkerQueue() { Stop(); }
 
-CWorkerQueue::StartResult CWorkerQueue::StartThread(std::function<void()> body) {
+CWorkerQueue::StartResult CWorkerQueue::StartThread(std::function<void()> body, const char* name) {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_Thread.joinable()) return START_RUNNING;
     try {
@@ -13,6 +15,7 @@ CWorkerQueue::StartResult CWorkerQueue::StartThread(std::function<void()> body) 
     } catch (const std::system_error&) {
         return START_FAILED;
     }
+    if (name) pthread_setname_np(m_Thread.native_handle(), name);  // a name too long stays unset
     return START_OK;
 }
 
@@ -22,8 +25,13 @@ bool CWorkerQueue::IsRunning() const {
 }
 
 void CWorkerQueue::Push(MediaPacket packet) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_Queue.push_back(std::move(packet));
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Queue.push_back(std::move(packet));
+    }
+    // Signalled after the lock is let go: the woken thread's TakeAll takes
+    // it at once. A thread that took the packet before this signal only
+    // finds the queue empty on its next wake-up.
     m_DataEvent.Signal();
 }
 

@@ -49,11 +49,12 @@ public:
     CWorkerQueue(const CWorkerQueue&) = delete;
     CWorkerQueue& operator=(const CWorkerQueue&) = delete;
 
-    // Runs entry(owner) on a new thread. START_RUNNING when a thread runs
+    // Runs entry(owner) on a new thread, named `name` (at most 15 characters,
+    // shown by top -H and /proc) when given. START_RUNNING when a thread runs
     // already, START_FAILED when none could be created; the owner logs which.
     template <class Owner>
-    StartResult Start(int (*entry)(Owner*), Owner* owner) {
-        return StartThread([entry, owner] { entry(owner); });
+    StartResult Start(int (*entry)(Owner*), Owner* owner, const char* name = nullptr) {
+        return StartThread([entry, owner] { entry(owner); }, name);
     }
     bool IsRunning() const;
 
@@ -68,7 +69,7 @@ public:
     void Stop();
 
 private:
-    StartResult StartThread(std::function<void()> body);
+    StartResult StartThread(std::function<void()> body, const char* name);
 
     mutable std::mutex m_Lock;
     std::thread m_Thread;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "bgratoi420.h"
 #include "videokit/h264codec.h"
 
 extern "C" {
@@ -91,6 +92,12 @@ bool CPictureConverter::Convert(int nFormatCode, const unsigned char* pData, int
     int needed = PictureBytes(nFormatCode, nWidth, nHeight);
     if (srcFormat == AV_PIX_FMT_NONE || !pData || needed < 0 || nLength < needed) {
         return false;
+    }
+    if (nFormatCode == UC_PIX_BGRA && m_dstFormat == AV_PIX_FMT_YUV420P && nWidth == m_nDstWidth &&
+        nHeight == m_nDstHeight && nWidth % 2 == 0 && nHeight % 2 == 0) {
+        const I420Planes dst{apDst[0], apDst[1], apDst[2], anDstStride[0], anDstStride[1]};
+        CBgraToI420::ConvertRows(pData, nWidth * 4, nWidth, 0, nHeight, dst);
+        return true;
     }
     if (!_Prepare(srcFormat, nWidth, nHeight)) {
         return false;

@@ -1,6 +1,7 @@
 // CPictureConverter: turns a caller's picture (any supported format code,
-// any size) into the encoder's planar YUV picture with libswscale: BT.709
-// limited range for RGB sources, bicubic scaling when the sizes differ.
+// any size) into the encoder's planar YUV picture: BT.709 limited range for
+// RGB sources. BGRA into I420 of the same size goes through CBgraToI420;
+// every other pair through libswscale, bicubic when the sizes differ.
 #pragma once
 
 #include <cstdint>

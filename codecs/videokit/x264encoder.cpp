@@ -294,17 +294,48 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
         UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- not initialised");
         return UC_H264_FRAME_NONE;
     }
-    if (!m_converter.Convert(m_param.inputFormat, pPicture, nLength, nWidth, nHeight,
-                             m_pPicture->img.plane, m_pPicture->img.i_stride)) {
-        UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- picture rejected, length=" << nLength << ", width="
-                                                  << nWidth << ", height=" << nHeight);
-        return UC_H264_FRAME_NONE;
+    // An I420 picture of the encoded size goes to x264 as it is (x264 copies
+    // its input into its own frame); everything else is converted first.
+    x264_picture_t direct;
+    x264_picture_t* pIn = &direct;
+    if (!_WrapI420(pPicture, nLength, nWidth, nHeight, direct)) {
+        if (!m_converter.Convert(m_param.inputFormat, pPicture, nLength, nWidth, nHeight,
+                                 m_pPicture->img.plane, m_pPicture->img.i_stride)) {
+            UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- picture rejected, length=" << nLength << ", width="
+                                                      << nWidth << ", height=" << nHeight);
+            return UC_H264_FRAME_NONE;
+        }
+        pIn = m_pPicture.get();
     }
-    m_pPicture->i_pts = m_nNextPts++;
-    m_pPicture->i_type = m_bForceIdr ? X264_TYPE_IDR : X264_TYPE_AUTO;
+    pIn->i_pts = m_nNextPts++;
+    pIn->i_type = m_bForceIdr ? X264_TYPE_IDR : X264_TYPE_AUTO;
     m_bForceIdr = false;
-    m_pending.push_back({m_pPicture->i_pts, *pTimestamp});
-    return _EncodeInto(m_pPicture.get(), ppOut, pOutLen, pTimestamp);
+    m_pending.push_back({pIn->i_pts, *pTimestamp});
+    return _EncodeInto(pIn, ppOut, pOutLen, pTimestamp);
+}
+
+bool CX264Encoder::_WrapI420(const unsigned char* pPicture, int nLength, int nWidth, int nHeight,
+                             x264_picture_t& pic) const {
+    if (m_param.inputFormat != UC_PIX_I420 || m_x264Param.i_csp != X264_CSP_I420 ||
+        nWidth != m_param.width || nHeight != m_param.height) {
+        return false;
+    }
+    const std::size_t luma = static_cast<std::size_t>(nWidth) * static_cast<std::size_t>(nHeight);
+    if (nLength < 0 || static_cast<std::size_t>(nLength) < luma + luma / 2) {
+        return false;
+    }
+    x264_picture_init(&pic);
+    pic.img.i_csp = X264_CSP_I420;
+    pic.img.i_plane = 3;
+    // x264 only reads the planes of an input picture.
+    auto* base = const_cast<unsigned char*>(pPicture);
+    pic.img.plane[0] = base;
+    pic.img.plane[1] = base + luma;
+    pic.img.plane[2] = base + luma + luma / 4;
+    pic.img.i_stride[0] = nWidth;
+    pic.img.i_stride[1] = nWidth / 2;
+    pic.img.i_stride[2] = nWidth / 2;
+    return true;
 }
 
 int CX264Encoder::_EncodeInto(x264_picture_t* pPicIn, unsigned char** ppOut, int* pOutLen,

@@ -59,6 +59,10 @@ private:
     // Collects the frame's NAL units into m_vecFrame and returns its type.
     int _TakeFrame(x264_nal_t* pNals, int nNals, const x264_picture_t& picOut,
                    uint32_t* pTimestamp);
+    // Points pic at the planes of a tightly packed I420 picture of the
+    // encoded size; false when the input is not one.
+    bool _WrapI420(const unsigned char* pPicture, int nLength, int nWidth, int nHeight,
+                   x264_picture_t& pic) const;
     int _EncodeInto(x264_picture_t* pPicIn, unsigned char** ppOut, int* pOutLen,
                     uint32_t* pTimestamp);
 

@@ -480,6 +480,30 @@ TEST(FlvMuxerTest, MergesTheStreamsInTimeOrder) {
     EXPECT_EQ(frames, 38);
 }
 
+// Sound with no pictures at all: kept back for the interleave wait, then
+// written without any further push (the writer wakes at the deadline, not
+// only for packets), long before the stop.
+TEST(FlvMuxerTest, KeptBackSoundIsWrittenWhenTheOtherStreamStaysSilent) {
+    ScratchDir dir;
+    CFlvMuxer mux;
+    const std::string path = dir.File("silent.flv");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(InitMuxer(mux, path, nullptr), 0);
+    const std::uint32_t t0 = static_cast<std::uint32_t>(GetTickMs());
+    for (int a = 0; a < 5; ++a)
+        Push(mux, false, false, AacFrames()[a], t0 + static_cast<std::uint32_t>(a * kAudioFrameMs));
+    const auto before = std::filesystem::file_size(path);
+    auto written = start;
+    while (std::filesystem::file_size(path) == before && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        written = std::chrono::steady_clock::now();
+    }
+    EXPECT_GT(std::filesystem::file_size(path), before) << "the sound waited for the stop";
+    // Not before the other stream was silent for the wait.
+    EXPECT_GE(written - start, std::chrono::milliseconds(CFlvMuxer::kInterleaveWaitMs - 50));
+    mux.Stop();
+}
+
 // Real time, driven as the engine drives it: the video worker gets a
 // picture every 1/15 s, sound goes straight to the muxer; 1 s recorded, 1 s
 // paused (pictures still pushed, a little sound stamped inside the pause),

@@ -3,6 +3,7 @@
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
 #include "recengine/orvixavrecord.h"
+#include "recengine/videopicturesink.h"
 
 namespace {
 constexpr std::uint32_t kBlack = 0xFF000000u;
@@ -40,6 +41,7 @@ bool CCaptureBridge::Load() {
 void CCaptureBridge::SetEngine(IOrvixAvRecordInterface* engine) {
     std::lock_guard<std::mutex> lock(m_engineMutex);
     m_pEngine = engine;
+    m_pPictureSink = dynamic_cast<IVideoPictureSink*>(engine);
 }
 
 void CCaptureBridge::SetRectProvider(std::function<CaptureRect()> provider) {
@@ -87,8 +89,21 @@ void CCaptureBridge::OnVideoFrame(int nSlot, OBSVideoFrame* frame) {
     m_nLastSlot = nSlot;
     std::lock_guard<std::mutex> lock(m_engineMutex);
     if (!m_pEngine) return;
-    CDataPackage picture(frame->dwLength, frame->pData, CDataPackage::FLAG_WRAP, frame->dwLength);
-    m_pEngine->PushVideoData(frame->dwTimeStamp, &picture);
+    if (m_pPictureSink) {
+        VideoPicture picture;
+        picture.pData = frame->pData;
+        picture.nLength = frame->dwLength;
+        picture.nWidth = frame->nWidth;
+        picture.nHeight = frame->nHeight;
+        picture.nStride = frame->nStride;
+        picture.nFormat = frame->nFormat;
+        picture.nDirtyTop = frame->nDirtyTop;
+        picture.nDirtyRows = frame->nDirtyRows;
+        m_pPictureSink->PushVideoPicture(frame->dwTimeStamp, picture);
+    } else {
+        CDataPackage picture(frame->dwLength, frame->pData, CDataPackage::FLAG_WRAP, frame->dwLength);
+        m_pEngine->PushVideoData(frame->dwTimeStamp, &picture);
+    }
     ++m_nPictures;
 }
 

@@ -1,7 +1,9 @@
 // CCaptureBridge: the recorder's side of the capture component. It sets up
 // the canvas "CANVAS_AS" with its source "SOURCE_AS", draws the capture
 // rectangle of the screen when the canvas asks for a picture, and hands each
-// finished picture to the recording engine without copying it.
+// finished picture to the recording engine without copying it: with its size
+// and changed rows when the engine takes pictures described in full
+// (IVideoPictureSink), else as bytes through PushVideoData.
 //
 // Used from two threads: the owner's thread (normally the GUI thread) calls
 // every operation except the two callbacks; the canvas thread calls
@@ -19,6 +21,7 @@
 #include "georect.h"
 
 class IOrvixAvRecordInterface;
+class IVideoPictureSink;
 
 // A rectangle of the screen in physical pixels.
 using CaptureRect = GeoRect;
@@ -88,6 +91,7 @@ private:
 
     std::mutex m_engineMutex;  // held while a picture is pushed
     IOrvixAvRecordInterface* m_pEngine = nullptr;
+    IVideoPictureSink* m_pPictureSink = nullptr;  // the same engine's extension, or null
     std::atomic<std::uint64_t> m_nPictures{0};
     std::atomic<std::uint64_t> m_nSkipped{0};
     int m_nLastSlot = -1;      // canvas thread; reset by StartCanvas before the thread runs

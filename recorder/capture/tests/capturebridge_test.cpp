@@ -21,6 +21,7 @@
 #include "basekit/datapackage.h"
 #include "capturebridge.h"
 #include "recengine/orvixavrecord.h"
+#include "recengine/videopicturesink.h"
 #include "support/mediaprobe.h"
 #include "testscreen.h"
 #include "xtestfixture.h"
@@ -69,6 +70,26 @@ private:
     std::vector<std::uint8_t> m_last;
     std::uint32_t m_dwLastStamp = 0;
     int m_nCount = 0;
+};
+
+// An engine that also takes pictures described in full: records what each
+// push carried.
+class CDescribedPictureCatcher : public CPictureCatcher, public IVideoPictureSink {
+public:
+    std::uint32_t PushVideoData(std::uint32_t timestamp, CDataPackage* picture) override {
+        m_pBytesSeen = picture->GetReadPtr();
+        return CPictureCatcher::PushVideoData(timestamp, picture);
+    }
+    std::uint32_t PushVideoPicture(std::uint32_t timestamp, const VideoPicture& picture) override {
+        m_last = picture;
+        m_dwStamp = timestamp;
+        ++m_nDescribed;
+        return 0;
+    }
+    VideoPicture m_last;
+    std::uint32_t m_dwStamp = 0;
+    int m_nDescribed = 0;
+    const std::uint8_t* m_pBytesSeen = nullptr;
 };
 
 // A screen context that only counts what is asked of it.
@@ -352,6 +373,8 @@ TEST_F(CaptureBridgeTest, TheRealEngineRecordsWhatTheBridgeHandsIt) {
     CQuietSink sink;
     IOrvixAvRecordInterface* engine = CreateOrvixAvRecord();
     ASSERT_NE(engine, nullptr);
+    // The pictures go the described way, with their changed rows.
+    EXPECT_NE(dynamic_cast<IVideoPictureSink*>(engine), nullptr);
     engine->Init(&sink, 320, 240, 12, 15);
     std::list<AudioDeviceInfo> none;
     engine->SetCurrentAudioDevice(&none);
@@ -387,6 +410,47 @@ TEST_F(CaptureBridgeTest, TheRealEngineRecordsWhatTheBridgeHandsIt) {
     ASSERT_FALSE(luma.empty());
     EXPECT_GT(luma.back().luma, 230);  // the white screen, not the grey background
     std::filesystem::remove(path);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CaptureBridgeHandOver, PicturesReachTheEngineWithTheirChangedRowsAndWithoutACopy) {
+    std::vector<std::uint8_t> bits(64 * 16 * 4, 9);
+    OBSVideoFrame frame;
+    frame.pData = bits.data();
+    frame.dwLength = static_cast<std::uint32_t>(bits.size());
+    frame.dwTimeStamp = 1234;
+    frame.nWidth = 64;
+    frame.nHeight = 16;
+    frame.nStride = 64 * 4;
+    frame.nDirtyTop = 5;
+    frame.nDirtyRows = 3;
+
+    CCaptureBridge bridge;
+    CDescribedPictureCatcher described;
+    bridge.SetEngine(&described);
+    bridge.OnVideoFrame(0, &frame);
+    ASSERT_EQ(described.m_nDescribed, 1);
+    EXPECT_EQ(described.Count(), 0);  // not through PushVideoData as well
+    EXPECT_EQ(described.m_last.pData, bits.data());  // the canvas's own bytes
+    EXPECT_EQ(described.m_last.nLength, bits.size());
+    EXPECT_EQ(described.m_last.nWidth, 64);
+    EXPECT_EQ(described.m_last.nHeight, 16);
+    EXPECT_EQ(described.m_last.nStride, 256);
+    EXPECT_EQ(described.m_last.nFormat, OBS_FRAME_FORMAT_BGRA);
+    EXPECT_EQ(described.m_last.nDirtyTop, 5);
+    EXPECT_EQ(described.m_last.nDirtyRows, 3);
+    EXPECT_EQ(described.m_dwStamp, 1234u);
+
+    // An engine with the plain interface only gets the same bytes wrapped.
+    CPictureCatcher plain;
+    bridge.SetEngine(&plain);
+    bridge.OnVideoFrame(1, &frame);
+    EXPECT_EQ(plain.Count(), 1);
+    EXPECT_EQ(bridge.PictureCount(), 2u);
+    bridge.SetEngine(nullptr);
 }
 
 }  // namespace

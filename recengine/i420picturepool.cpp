@@ -1,0 +1,55 @@
+#include "i420picturepool.h"
+
+#include <algorithm>
+#include <new>
+
+namespace {
+constexpr std::size_t kAlign = 64;  // whole cache lines, and what SIMD loads like
+}
+
+CI420PicturePool::CPicture::CPicture(int nWidth, int nHeight)
+    : m_nWidth(nWidth),
+      m_nHeight(nHeight),
+      m_nBytes(static_cast<std::size_t>(nWidth) * static_cast<std::size_t>(nHeight) * 3 / 2) {
+    const std::size_t rounded = (m_nBytes + kAlign - 1) / kAlign * kAlign;
+    m_pData.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kAlign, std::max(rounded, kAlign))));
+    if (!m_pData) throw std::bad_alloc();
+}
+
+I420Planes CI420PicturePool::CPicture::Planes() const {
+    const std::size_t luma = static_cast<std::size_t>(m_nWidth) * static_cast<std::size_t>(m_nHeight);
+    std::uint8_t* base = m_pData.get();
+    return I420Planes{base, base + luma, base + luma + luma / 4, m_nWidth, m_nWidth / 2};
+}
+
+CI420PicturePool::CPicture* CI420PicturePool::Acquire(int nWidth, int nHeight, const CPicture* pKeep) {
+    CPicture* found = nullptr;
+    std::size_t spare = 0;
+    // Free pictures of another size go; of the right size, one is taken and
+    // at most kMaxSpare stay.
+    auto unused = [&](const std::unique_ptr<CPicture>& p) {
+        if (p.get() == pKeep || !IsFree(p.get())) return false;
+        if (p->m_nWidth != nWidth || p->m_nHeight != nHeight) return true;
+        if (!found) {
+            found = p.get();
+            return false;
+        }
+        return ++spare > kMaxSpare;
+    };
+    m_pictures.erase(std::remove_if(m_pictures.begin(), m_pictures.end(), unused), m_pictures.end());
+    if (found) return found;
+    m_pictures.push_back(std::make_unique<CPicture>(nWidth, nHeight));
+    return m_pictures.back().get();
+}
+
+bool CI420PicturePool::IsFree(const CPicture* pPicture) {
+    // Acquire: the readers' last reads happen before the owner's writes.
+    return pPicture->m_nReaders.load(std::memory_order_acquire) == 0;
+}
+
+std::shared_ptr<const void> CI420PicturePool::Lease(CPicture* pPicture) {
+    pPicture->m_nReaders.fetch_add(1, std::memory_order_relaxed);
+    return std::shared_ptr<const void>(pPicture->Data(), [pPicture](const void*) {
+        pPicture->m_nReaders.fetch_sub(1, std::memory_order_release);
+    });
+}

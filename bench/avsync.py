@@ -127,50 +127,89 @@ def _level_time(log, level):
     return points[-1][1]
 
 
-def find_ramps(times, pictures, events):
-    """Matches the runs of uniform pictures to the flasher's events, in order.
+def _find_runs(times, pictures):
+    """The rises from black to white in the pictures: lists of (file time s, level)."""
+    levels = [_uniform_level(p) for p in pictures]
+    uniform = [l for l in levels if l is not None]
+    if not uniform:
+        return []
+    black = min(uniform)
 
-    events: [(D ns, [(ns, level), ...]), ...] from ScreenFlasher.events.
-    Returns per event a dict: 'first' (file time s of its first ramp picture),
-    'base' (ms of CLOCK_MONOTONIC at file time 0, mean over the ramp's
-    pictures), 'spread' (max - min of those estimates, ms), 'pictures'.
-    Raises RuntimeError when the runs and the events do not match."""
+    def near_black(i):
+        return levels[i] is not None and levels[i] - black < 4
+
+    # A rise starts from black pictures (up to three are kept for the
+    # calibration) and goes on through the grey and the white ones up to
+    # where the level falls; the screen then shows whatever it showed
+    # before, black or not.
     runs = []
-    current = []
-    for t, p in zip(times, pictures):
-        level = _uniform_level(p)
-        if level is None:
-            if current:
-                runs.append(current)
-            current = []
-        else:
-            current.append((t, level))
-    if current:
-        runs.append(current)
-    # A run of a few uniform pictures outside an event (a screen that went
-    # dark by itself) would not have both black and white parts.
-    runs = [r for r in runs if max(l for _, l in r) - min(l for _, l in r) > 100]
-    if len(runs) != len(events):
-        raise RuntimeError("%d flasher ramps found in the pictures, %d shown" % (len(runs), len(events)))
+    for i in range(1, len(levels)):
+        if levels[i] is None or levels[i] - black < 4 or not near_black(i - 1):
+            continue
+        first_black = i - 1
+        while first_black > 0 and i - first_black < 3 and near_black(first_black - 1):
+            first_black -= 1
+        j = i + 1
+        while j < len(levels) and levels[j] is not None and levels[j] > levels[j - 1] - 3:
+            j += 1
+        run = [(times[k], levels[k]) for k in range(first_black, j)]
+        if max(l for _, l in run) - black > 100:
+            runs.append(run)
+    return runs
+
+
+def _match_runs(runs, events):
+    """events index -> run: the pairing on which most runs agree about the
+    shift between the events' clock and the file's time line (events are
+    seconds apart, a run lasts under one)."""
+    best = {}
+    for run in runs:
+        for at_ns, _ in events:
+            shift = run[0][0] * 1e9 - at_ns
+            pairs = {}
+            for r in runs:
+                for k, (other_ns, _) in enumerate(events):
+                    if abs(r[0][0] * 1e9 - other_ns - shift) < 400e6:
+                        pairs[k] = r
+            if len(pairs) > len(best):
+                best = pairs
+    return best
+
+
+def _ramp_base(run, log):
+    """(base ms, first ramp picture's file time s, spread ms, pictures) of one
+    run, or None when no picture fell between black and white."""
+    black = min(l for _, l in run)
+    white = max(l for _, l in run)
+    blacks = [l for _, l in run if l - black < 3]
+    whites = [l for _, l in run if white - l < 3]
+    y0, y1 = sum(blacks) / len(blacks), sum(whites) / len(whites)
+    estimates = []
+    first = None
+    for t, l in run:
+        if y0 + 3 < l < y1 - 3:
+            shown_ns = _level_time(log, 255.0 * (l - y0) / (y1 - y0))
+            estimates.append(shown_ns / 1e6 - t * 1000)
+            if first is None:
+                first = t
+    if not estimates:
+        return None
+    return sum(estimates) / len(estimates), first, max(estimates) - min(estimates), len(estimates)
+
+
+def find_ramps(times, pictures, events):
+    """Per flasher event (in the order of `events`: [(D ns, [(ns, level),
+    ...]), ...] from ScreenFlasher.events) a dict, or None when the
+    recording does not show it usably (no run, or no picture between black
+    and white): 'first' (file time s of its first ramp picture), 'base' (ms
+    of CLOCK_MONOTONIC at file time 0, mean over the ramp's pictures),
+    'spread' (max - min of those estimates, ms), 'pictures', 'at_ns'."""
+    matched = _match_runs(_find_runs(times, pictures), events)
     found = []
-    for run, (at_ns, log) in zip(runs, events):
-        black = min(l for _, l in run)
-        white = max(l for _, l in run)
-        blacks = [l for _, l in run if l - black < 3]
-        whites = [l for _, l in run if white - l < 3]
-        y0, y1 = sum(blacks) / len(blacks), sum(whites) / len(whites)
-        estimates = []
-        first = None
-        for t, l in run:
-            if y0 + 3 < l < y1 - 3:
-                shown_ns = _level_time(log, 255.0 * (l - y0) / (y1 - y0))
-                estimates.append(shown_ns / 1e6 - t * 1000)
-                if first is None:
-                    first = t
-        if not estimates:
-            raise RuntimeError("the ramp at %.3f s has no picture between black and white" % run[0][0])
-        found.append({"first": first, "base": sum(estimates) / len(estimates),
-                      "spread": max(estimates) - min(estimates), "pictures": len(estimates), "at_ns": at_ns})
+    for k, (at_ns, log) in enumerate(events):
+        ramp = _ramp_base(matched[k], log) if k in matched and len(log) > 1 else None
+        found.append(None if ramp is None else {"base": ramp[0], "first": ramp[1], "spread": ramp[2],
+                                                "pictures": ramp[3], "at_ns": at_ns})
     return found
 
 
@@ -187,24 +226,37 @@ def summarize(offsets, first, last):
 
 
 def screen_offsets(path, events, placed, ramp_ms):
-    """Per event (flash file time s, click file time s, placement ms, offset
-    ms, ramp pictures, spread ms) for a screen recording with flasher ramps
-    and clicks played at D + ramp_ms / 2. `placed`: the player's (wanted ns,
-    played ns) per click. Prints the table; raises RuntimeError when the
-    events do not match."""
+    """Per flasher event a row (event index, flash file time s, click file
+    time s, placement ms, offset ms, ramp pictures, spread ms), for a screen
+    recording with flasher ramps and a click played at D + ramp_ms / 2 per
+    event (`placed`: the player's (wanted ns, played ns) per click, in the
+    same order). Events the recording does not show usably (no ramp picture,
+    no click: a stall dropped them) are reported and left out. Prints the
+    table; raises RuntimeError when no event is usable."""
     times, pictures = gray_pictures(path)
     ramps = find_ramps(times, pictures, events)
     clicks, _ = find_clicks(path)
-    if not (len(ramps) == len(clicks) == len(placed)):
-        raise RuntimeError("the events do not match: %d ramps, %d clicks found, %d clicks played"
-                           % (len(ramps), len(clicks), len(placed)))
+    bases = sorted(r["base"] for r in ramps if r)
+    if not bases or len(placed) != len(events):
+        raise RuntimeError("%d of %d events shown in the pictures, %d clicks played"
+                           % (len(bases), len(events), len(placed)))
+    base = bases[len(bases) // 2]
     rows = []
     print("%5s %10s %10s %9s %9s %5s %7s" % ("event", "flash (s)", "click (s)", "placed", "offset", "pics",
                                             "spread"))
-    for k, (ramp, click, (wanted, played)) in enumerate(zip(ramps, clicks, placed)):
+    for k, (ramp, (_, played)) in enumerate(zip(ramps, placed)):
+        expected = (played / 1e6 - base) / 1000  # where the click should be in the file, give or take a stall
+        near = [c for c in clicks if abs(c - expected) < 0.3]
+        if not ramp or not near:
+            print("%5d  left out: %s" % (k, "no picture between black and white" if not ramp else
+                                         "no click in the sound"))
+            continue
+        click = near[0]
         placement = (played - (ramp["at_ns"] + ramp_ms * 1e6 / 2)) / 1e6
         offset = click * 1000 + ramp["base"] - played / 1e6
-        rows.append((ramp["first"], click, placement, offset, ramp["pictures"], ramp["spread"]))
+        rows.append((k, ramp["first"], click, placement, offset, ramp["pictures"], ramp["spread"]))
         print("%5d %10.3f %10.3f %+8.2f %+8.1f ms %4d %6.1f ms" % (k, ramp["first"], click, placement, offset,
                                                                  ramp["pictures"], ramp["spread"]))
+    if not rows:
+        raise RuntimeError("no event has both its ramp and its click in the recording")
     return rows

@@ -337,10 +337,10 @@ void CAudioDeviceCapture::_DeliverFragment(const Snapshot& snap, const void* dat
     block.frames = static_cast<std::uint32_t>(bytes / frameBytes);
     block.byteLength = block.frames * frameBytes;
     block.data = static_cast<const std::uint8_t*>(data);
-    block.timestampNs = snap.bIsInputDevice ? _MicrophoneTime(snap, block.captureTimeNs, bytes) : GetTickNs();
+    block.timestampNs = _CaptureTime(snap, block.captureTimeNs, bytes);
     if (snap.pResample) {
         // Frames the resampler still holds are older than this fragment.
-        const int delayFrames = snap.bIsInputDevice ? snap.pResample->GetDelayFrames() : 0;
+        const int delayFrames = snap.pResample->GetDelayFrames();
         std::uint32_t outBytes = 0;
         const std::uint8_t* outData = nullptr;
         snap.pResample->Resample(block.byteLength, block.data, &outBytes, &outData);
@@ -360,7 +360,7 @@ void CAudioDeviceCapture::_DeliverFragment(const Snapshot& snap, const void* dat
     if (!m_pauseEvent.IsSignaled() && snap.pSink) snap.pSink->OnAudioCaptured(this, &block);
 }
 
-std::uint64_t CAudioDeviceCapture::_MicrophoneTime(const Snapshot& snap, std::uint64_t readNs,
+std::uint64_t CAudioDeviceCapture::_CaptureTime(const Snapshot& snap, std::uint64_t readNs,
                                                    std::size_t bytes) {
     const std::uint64_t bytesPerSecond =
         static_cast<std::uint64_t>(snap.sampleRate) * snap.bytesPerSample * snap.channels;

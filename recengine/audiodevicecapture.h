@@ -8,17 +8,17 @@
 // Samples are S16LE at the device's native rate and channel count where
 // possible, delivered in 10 ms fragments; the stream buffers up to 5 s.
 //
-// Block times (engine clock, GetTickNs): a microphone block carries the
-// capture time of its first frame: the read time minus the stream latency
-// (the sound still buffered for this client from the block's first frame
-// on, plus the source's and the transport's latency as the server last
-// reported them) and minus the resampler's delay. Since a late wake-up can
-// only make that estimate later, consecutive blocks are chained (each one
-// expected where the previous one's frames end) and the estimate follows
-// measurements below the chain quickly (a quarter of the difference per
-// block) and above it slowly (a 32nd); a jump of more
-// than 50 ms (lost sound, an overflow) starts the chain again. A loopback
-// block carries its read time.
+// Block times (engine clock, GetTickNs): a block carries the capture time
+// of its first frame: the read time minus the stream latency (the sound
+// still buffered for this client from the block's first frame on, plus the
+// source's and the transport's latency as the server last reported them)
+// and minus the resampler's delay. For loopback the source is the sink's
+// monitor: its latency is how long ago the sink played what is read now.
+// Since a late wake-up can only make that estimate later, consecutive blocks
+// are chained (each one expected where the previous one's frames end) and
+// the estimate follows measurements below the chain quickly (a quarter of
+// the difference per block) and above it slowly (a 32nd); a jump of more
+// than 50 ms (lost sound, an overflow) starts the chain again.
 //
 // A device that goes away, or a server that dies, ends the capture thread:
 // IsCapturing() turns false and StopCapture() still works. An object is
@@ -87,7 +87,7 @@ private:
         std::string sourceName;  // the source to record
     };
 
-    // The chain of microphone block times (capture thread only).
+    // The chain of block times (capture thread only).
     struct TimeChain {
         bool bValid = false;
         std::uint64_t nextNs = 0;  // where the next block is expected to start
@@ -104,8 +104,8 @@ private:
     // Reads and delivers every fragment the stream holds; 0 or negative.
     int _DrainPackets(const Snapshot& snap);
     void _DeliverFragment(const Snapshot& snap, const void* data, std::size_t bytes);
-    // The first frame's capture time of a microphone fragment of `bytes`.
-    std::uint64_t _MicrophoneTime(const Snapshot& snap, std::uint64_t readNs, std::size_t bytes);
+    // The first frame's capture time of a fragment of `bytes`.
+    std::uint64_t _CaptureTime(const Snapshot& snap, std::uint64_t readNs, std::size_t bytes);
     void _OnOverflow();
     void _ReleaseEndpoint();
 

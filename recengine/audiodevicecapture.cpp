@@ -361,17 +361,24 @@ void CAudioDeviceCapture::_DeliverFragment(const Snapshot& snap, const void* dat
 }
 
 std::uint64_t CAudioDeviceCapture::_CaptureTime(const Snapshot& snap, std::uint64_t readNs,
-                                                   std::size_t bytes) {
+                                                std::size_t bytes) {
     const std::uint64_t bytesPerSecond =
         static_cast<std::uint64_t>(snap.sampleRate) * snap.bytesPerSample * snap.channels;
     // Still buffered here from this fragment's first frame on (the fragment
     // stays in the buffer until it is dropped).
     std::size_t buffered = snap.pStream->Readable();
     if (buffered == static_cast<std::size_t>(-1) || buffered < bytes) buffered = bytes;
-    std::uint64_t latencyNs = static_cast<std::uint64_t>(buffered) * 1000000000ULL / bytesPerSecond;
-    std::uint64_t serverUs = 0;
-    if (snap.pStream->ServerLatencyUs(serverUs) && serverUs < 1000000ULL) latencyNs += serverUs * 1000ULL;
-    const std::uint64_t measured = readNs > latencyNs ? readNs - latencyNs : 0;
+    std::int64_t latencyNs = static_cast<std::int64_t>(static_cast<std::uint64_t>(buffered) * 1000000000ULL /
+                                                       bytesPerSecond);
+    // A report beyond a second either way is not believed.
+    std::int64_t serverUs = 0;
+    if (snap.pStream->ServerLatencyUs(serverUs) && serverUs < 1000000 && serverUs > -1000000)
+        latencyNs += serverUs * 1000;
+    // On a monitor the sound may be read before it plays: the capture time
+    // (when it plays) may then lie after the read.
+    const std::uint64_t measured =
+        latencyNs >= 0 ? (readNs > static_cast<std::uint64_t>(latencyNs) ? readNs - latencyNs : 0)
+                       : readNs + static_cast<std::uint64_t>(-latencyNs);
 
     constexpr std::uint64_t kResyncNs = 50000000ULL;
     std::uint64_t estimate = measured;

@@ -25,6 +25,7 @@ import subprocess
 RATE = 44100
 AAC_FRAME = 1024
 GRAY_W, GRAY_H = 32, 18
+SPREAD_LIMIT_MS = 20.0
 
 
 def run_capture(argv):
@@ -231,7 +232,8 @@ def screen_offsets(path, events, placed, ramp_ms):
     recording with flasher ramps and a click played at D + ramp_ms / 2 per
     event (`placed`: the player's (wanted ns, played ns) per click, in the
     same order). Events the recording does not show usably (no ramp picture,
-    no click: a stall dropped them) are reported and left out. Prints the
+    no click, ramp pictures that disagree by more than SPREAD_LIMIT_MS: a
+    stall spoiled them) are reported and left out. Prints the
     table; raises RuntimeError when no event is usable."""
     times, pictures = gray_pictures(path)
     ramps = find_ramps(times, pictures, events)
@@ -250,6 +252,13 @@ def screen_offsets(path, events, placed, ramp_ms):
         if not ramp or not near:
             print("%5d  left out: %s" % (k, "no picture between black and white" if not ramp else
                                          "no click in the sound"))
+            continue
+        if ramp["spread"] > SPREAD_LIMIT_MS:
+            # A grab held up after its picture was stamped (a stall of the
+            # machine): the pictures disagree about where the file's time line
+            # sits, and the event measures the stall, not the sound.
+            print("%5d  left out: the ramp's %d pictures disagree by %.1f ms (a stall)"
+                  % (k, ramp["pictures"], ramp["spread"]))
             continue
         click = near[0]
         placement = (played - (ramp["at_ns"] + ramp_ms * 1e6 / 2)) / 1e6

@@ -27,6 +27,16 @@ RAMP_MS = 300
 WHITE_MS = 300
 
 
+def build_env(env, build):
+    """env for the programs of a build folder: its lib/ first, so that a
+    copied folder (bin/ and lib/) runs its own libraries, not those its
+    programs' run path names."""
+    lib = os.path.join(build, "lib")
+    if os.path.isdir(lib):
+        env = dict(env, LD_LIBRARY_PATH=lib)
+    return env
+
+
 def stop(proc):
     """SIGTERM, then SIGKILL after 5 s; waits for the child."""
     if proc and proc.poll() is None:

@@ -370,23 +370,10 @@ std::uint64_t CAudioDeviceCapture::_CaptureTime(const Snapshot& snap, std::uint6
     if (buffered == static_cast<std::size_t>(-1) || buffered < bytes) buffered = bytes;
     std::int64_t latencyNs = static_cast<std::int64_t>(static_cast<std::uint64_t>(buffered) * 1000000000ULL /
                                                        bytesPerSecond);
-    // The server's part; a report beyond a second is not believed. A source
-    // hands its sound over in periods, and a sink mixes ahead in periods: the
-    // reports come at any phase of them. The fragment read now was handed over
-    // when the source's latency was at its smallest, and a monitor gets the
-    // sound when its sink has just mixed, when the sink's latency is at its
-    // largest (the first frame then plays after what was mixed before it).
-    // So the smallest recent source report and the largest recent sink report
-    // stand for the moment of the hand-over.
-    std::uint64_t sourceUs = 0;
-    std::uint64_t sinkUs = 0;
-    if (snap.pStream->ServerLatencyUs(sourceUs, sinkUs) && sourceUs < 1000000ULL && sinkUs < 1000000ULL) {
-        m_sourceReportsUs.Add(sourceUs);
-        m_sinkReportsUs.Add(sinkUs);
-    }
-    if (!m_sourceReportsUs.Empty())
-        latencyNs += (static_cast<std::int64_t>(m_sourceReportsUs.Smallest()) -
-                      static_cast<std::int64_t>(m_sinkReportsUs.Largest())) * 1000;
+    // A report beyond a second either way is not believed.
+    std::int64_t serverUs = 0;
+    if (snap.pStream->ServerLatencyUs(serverUs) && serverUs < 1000000 && serverUs > -1000000)
+        latencyNs += serverUs * 1000;
     // On a monitor the sound may be read before it plays: the capture time
     // (when it plays) may then lie after the read.
     const std::uint64_t measured =

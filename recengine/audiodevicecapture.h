@@ -13,13 +13,7 @@
 // still buffered for this client from the block's first frame on, plus the
 // source's and the transport's latency as the server last reported them)
 // and minus the resampler's delay. For loopback the source is the sink's
-// monitor, which gets the sound when the sink mixes it, before it plays:
-// the sink's latency is taken off the stream latency, and the block carries
-// the time its first frame plays. The server's reports come at any phase of
-// the periods in which sources hand over and sinks mix; the smallest recent
-// source report and the largest recent sink report stand for the moment the
-// fragment was handed over (CRecentValues).
-//
+// monitor: its latency is how long ago the sink played what is read now.
 // Since a late wake-up can only make that estimate later, consecutive blocks
 // are chained (each one expected where the previous one's frames end) and
 // the estimate follows measurements below the chain quickly (a quarter of
@@ -39,7 +33,6 @@
 #include <thread>
 
 #include "basekit/eventwrapper.h"
-#include "recentvalues.h"
 #include "enginetypes.h"
 
 class CResamplerProxy;
@@ -137,8 +130,4 @@ private:
     std::uint32_t m_dwSampleRate = 0;
     std::uint32_t m_dwChannels = 0;
     TimeChain m_timeChain;
-    // The last latency reports of the source and of the monitored sink
-    // (capture thread only).
-    CRecentValues m_sourceReportsUs;
-    CRecentValues m_sinkReportsUs;
 };

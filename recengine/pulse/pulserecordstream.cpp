@@ -86,11 +86,11 @@ bool CPulseRecordStream::Peek(const void*& data, std::size_t& bytes) {
 
 void CPulseRecordStream::Drop() { pa_stream_drop(m_pStream); }
 
-bool CPulseRecordStream::ServerLatencyUs(std::uint64_t& sourceUs, std::uint64_t& sinkUs) const {
+bool CPulseRecordStream::ServerLatencyUs(std::int64_t& usec) const {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_pStream);
     if (!timing) return false;
-    sourceUs = timing->source_usec + timing->transport_usec;
-    sinkUs = timing->sink_usec;
+    usec = static_cast<std::int64_t>(timing->source_usec + timing->transport_usec) -
+           static_cast<std::int64_t>(timing->sink_usec);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "pulserecordstream.h"
 
+#include <algorithm>
+
 #include <pulse/pulseaudio.h>
 
 #include <utility>
@@ -90,7 +92,7 @@ bool CPulseRecordStream::ServerLatencyUs(std::int64_t& usec) const {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_pStream);
     if (!timing) return false;
     usec = static_cast<std::int64_t>(timing->source_usec + timing->transport_usec) -
-           static_cast<std::int64_t>(timing->sink_usec);
+           static_cast<std::int64_t>(std::min<pa_usec_t>(timing->sink_usec, kMaxSinkLeadUs));
     return true;
 }
 

@@ -371,9 +371,13 @@ std::uint64_t CAudioDeviceCapture::_CaptureTime(const Snapshot& snap, std::uint6
     std::int64_t latencyNs = static_cast<std::int64_t>(static_cast<std::uint64_t>(buffered) * 1000000000ULL /
                                                        bytesPerSecond);
     // A report beyond a second either way is not believed.
-    std::int64_t serverUs = 0;
-    if (snap.pStream->ServerLatencyUs(serverUs) && serverUs < 1000000 && serverUs > -1000000)
-        latencyNs += serverUs * 1000;
+    // The server's part; a report beyond a second is not believed.
+    std::uint64_t sourceUs = 0;
+    std::uint64_t sinkUs = 0;
+    if (snap.pStream->ServerLatencyUs(sourceUs, sinkUs) && sourceUs < 1000000ULL && sinkUs < 1000000ULL) {
+        latencyNs += static_cast<std::int64_t>(sourceUs) * 1000;
+        latencyNs -= static_cast<std::int64_t>(_SinkLeadUs(sinkUs)) * 1000;
+    }
     // On a monitor the sound may be read before it plays: the capture time
     // (when it plays) may then lie after the read.
     const std::uint64_t measured =
@@ -394,6 +398,13 @@ std::uint64_t CAudioDeviceCapture::_CaptureTime(const Snapshot& snap, std::uint6
     chain.bValid = true;
     chain.nextNs = estimate + static_cast<std::uint64_t>(bytes) * 1000000000ULL / bytesPerSecond;
     return estimate;
+}
+
+std::uint64_t CAudioDeviceCapture::_SinkLeadUs(std::uint64_t reportUs) {
+    m_sinkReportsUs[m_nSinkReports++ % m_sinkReportsUs.size()] = reportUs;
+    const auto end = m_sinkReportsUs.begin() +
+                     static_cast<std::ptrdiff_t>(std::min<std::size_t>(m_nSinkReports, m_sinkReportsUs.size()));
+    return std::min<std::uint64_t>(*std::max_element(m_sinkReportsUs.begin(), end), kMaxSinkLeadUs);
 }
 
 void CAudioDeviceCapture::_OnOverflow() {

@@ -13,7 +13,14 @@
 // still buffered for this client from the block's first frame on, plus the
 // source's and the transport's latency as the server last reported them)
 // and minus the resampler's delay. For loopback the source is the sink's
-// monitor: its latency is how long ago the sink played what is read now.
+// monitor, which gets the sound when the sink mixes it, before it plays: the
+// sink's latency is taken off, and the block carries the time its first
+// frame plays. A sink mixes ahead in periods and its latency is largest just
+// after it has mixed, when the monitor gets the sound; the reports come at
+// any phase, so the largest of the last 64 stands for that moment. It counts
+// up to 100 ms: a sink that mixes further ahead (a lone player with a long
+// buffer) would put the sound beyond what the engine's timeline accepts
+// after its read.
 // Since a late wake-up can only make that estimate later, consecutive blocks
 // are chained (each one expected where the previous one's frames end) and
 // the estimate follows measurements below the chain quickly (a quarter of
@@ -25,6 +32,7 @@
 // started once; the engine creates a fresh one for every start.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -106,6 +114,11 @@ private:
     void _DeliverFragment(const Snapshot& snap, const void* data, std::size_t bytes);
     // The first frame's capture time of a fragment of `bytes`.
     std::uint64_t _CaptureTime(const Snapshot& snap, std::uint64_t readNs, std::size_t bytes);
+    // How long before it plays a monitor gets the sound, from a new report
+    // of the sink's latency: the largest of the recent reports (see above),
+    // at most kMaxSinkLeadUs.
+    std::uint64_t _SinkLeadUs(std::uint64_t reportUs);
+    static constexpr std::uint64_t kMaxSinkLeadUs = 100 * 1000;
     void _OnOverflow();
     void _ReleaseEndpoint();
 
@@ -130,4 +143,7 @@ private:
     std::uint32_t m_dwSampleRate = 0;
     std::uint32_t m_dwChannels = 0;
     TimeChain m_timeChain;
+    // The last sink latency reports of a monitor (capture thread only).
+    std::array<std::uint64_t, 64> m_sinkReportsUs{};
+    std::size_t m_nSinkReports = 0;
 };

@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::uint64_t kSnapWindowNs = 700000000ULL;      // jitter that is removed
 constexpr std::uint64_t kEngineClockNs = 2000000000ULL;    // a timestamp this close is on the engine clock
+constexpr std::uint64_t kCaptureEstimateNs = 250000000ULL; // a capture estimate this close to the line is believed
 constexpr std::uint32_t kFrameBytes = 4;                   // one stereo 16-bit sample frame
 
 std::uint64_t AbsDiff(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : b - a; }
@@ -145,6 +146,9 @@ bool CAudioProcess::AlignBlock(AudioSourceState& state, CapturedAudioBlock& bloc
             captureNs = block.timestampNs;
         }
     }
+    // A capture estimate far from the read-time line (a source that delivers
+    // seconds at once) is not believed: the line stands for it.
+    if (AbsDiff(captureNs, block.timestampNs) > kCaptureEstimateNs) captureNs = block.timestampNs;
     // The next block is expected at expectedNs on the engine clock; a re-anchor
     // moves that reference by the change of the offset.
     state.lastNs = state.expectedNs + (state.offsetNs - mappingNs);

@@ -50,6 +50,8 @@ struct AudioQueueItem {
     // The capture time of the first frame as the capture layer estimated it,
     // on the engine clock (before the snap, which puts blocks on a timeline of
     // read times): what the rate correction measures the age of the sound by.
+    // An estimate more than 250 ms off that timeline (a source that delivers
+    // seconds at once) is replaced by the timeline's value.
     std::uint64_t captureNs = 0;
     bool bIsInputDevice = false;
 

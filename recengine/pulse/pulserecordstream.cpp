@@ -1,6 +1,5 @@
 #include "pulserecordstream.h"
 
-#include <algorithm>
 
 #include <pulse/pulseaudio.h>
 
@@ -88,11 +87,11 @@ bool CPulseRecordStream::Peek(const void*& data, std::size_t& bytes) {
 
 void CPulseRecordStream::Drop() { pa_stream_drop(m_pStream); }
 
-bool CPulseRecordStream::ServerLatencyUs(std::int64_t& usec) const {
+bool CPulseRecordStream::ServerLatencyUs(std::uint64_t& sourceUs, std::uint64_t& sinkUs) const {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_pStream);
     if (!timing) return false;
-    usec = static_cast<std::int64_t>(timing->source_usec + timing->transport_usec) -
-           static_cast<std::int64_t>(std::min<pa_usec_t>(timing->sink_usec, kMaxSinkLeadUs));
+    sourceUs = timing->source_usec + timing->transport_usec;
+    sinkUs = timing->sink_usec;
     return true;
 }
 

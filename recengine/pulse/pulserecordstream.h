@@ -43,15 +43,12 @@ public:
     // The next fragment; data null for a hole. False on a failure.
     bool Peek(const void*& data, std::size_t& bytes);
     void Drop();
-    // The server's part of the record latency as it last reported it: the
-    // source's and the transport's latency less, on a sink's monitor, the
-    // sink's latency (the monitor has the sound when the sink mixes it, that
-    // long before it plays), counted up to kMaxSinkLeadUs: a sink that mixes
-    // further ahead (a lone player with a long buffer) would put the sound
-    // more than the engine's timeline accepts after its read. Negative when
-    // the sink's part is the larger. False when there is no report yet.
-    static constexpr std::uint64_t kMaxSinkLeadUs = 100 * 1000;
-    bool ServerLatencyUs(std::int64_t& usec) const;
+    // The server's part of the record latency as it last reported it:
+    // `sourceUs`, the source's and the transport's latency, and `sinkUs`, on
+    // a sink's monitor the sink's latency (the monitor has the sound when the
+    // sink mixes it, that long before it plays; 0 on other sources). False
+    // when there is no report yet.
+    bool ServerLatencyUs(std::uint64_t& sourceUs, std::uint64_t& sinkUs) const;
     int LastError() const;
 
 private:

@@ -583,7 +583,7 @@ TEST(AudioRateCorrection, ALiveSourceShortOfInputGivesSilenceAndOneThatStopsPlay
 // sound: the stamps follow the capture time.
 TEST(AudioRateCorrection, TheDelayIsTheAgeOfTheSoundWhateverTheLatencyAndTheFill) {
     const std::uint64_t start = 500 * kSec;
-    const double seconds = 20.0 * std::max(kSimScale, 0.5);
+    const double seconds = kSimScale < 1.0 ? 12.0 : 20.0;  // markers every 2 s from 2 s
     std::vector<double> delays;
     for (const std::uint64_t latencyMs : {0, 25}) {
         for (int phase = 0; phase < 3; ++phase) {
@@ -593,7 +593,7 @@ TEST(AudioRateCorrection, TheDelayIsTheAgeOfTheSoundWhateverTheLatencyAndTheFill
             loop.SetStreamLatency(latencyMs * kMs);
             const SimFigures fig = RunMixerSimulation({&loop}, seconds, start);
             const SourceFigures& s = fig.source[0];
-            ASSERT_GE(s.offsetsMs.size(), 5u);
+            ASSERT_GE(s.offsetsMs.size(), 4u);
             delays.push_back(s.delayMs);
             for (double offset : s.offsetsMs) {
                 EXPECT_NEAR(offset, s.delayMs, 0.3) << "latency " << latencyMs << " ms, phase " << phase;

@@ -383,7 +383,9 @@ TEST(FlvMuxerTest, RebasesBothStreamsOnTheFirstTimestamp) {
     std::vector<std::pair<char, std::uint32_t>> frames;
     for (const Tag& t : ReadTags(dir.File("rebase.flv")))
         if (IsVideoFrame(t) || IsAudioFrame(t)) frames.emplace_back(t.body.back(), t.ts);
-    std::vector<std::pair<char, std::uint32_t>> expected = {{'k', 0}, {'a', 20}, {'p', 40}, {'q', 0}};
+    // q, stamped before the base and pushed last, maps to 0 but cannot go
+    // back in time: it follows p 1 ms later.
+    std::vector<std::pair<char, std::uint32_t>> expected = {{'k', 0}, {'a', 20}, {'p', 40}, {'q', 41}};
     EXPECT_EQ(frames, expected);
 }
 
@@ -502,6 +504,45 @@ TEST(FlvMuxerTest, KeptBackSoundIsWrittenWhenTheOtherStreamStaysSilent) {
     // Not before the other stream was silent for the wait.
     EXPECT_GE(written - start, std::chrono::milliseconds(CFlvMuxer::kInterleaveWaitMs - 50));
     mux.Stop();
+}
+
+// The first sound after a pause waits for the pictures stamped before it,
+// although no picture came during the pause: a pause is no silence.
+TEST(FlvMuxerTest, SoundAfterAPauseWaitsForThePicturesBeforeIt) {
+    ScratchDir dir;
+    const std::string path = dir.File("resume.flv");
+    CFlvMuxer mux;
+    ASSERT_EQ(InitMuxer(mux, path, nullptr), 0);
+    auto now = [] { return static_cast<std::uint32_t>(GetTickMs()); };
+    const std::uint32_t base = now();
+    Push(mux, true, true, "k", base);
+    Push(mux, false, false, AdtsFrame(Bytes({0xFF, 0xF1, 0x50, 0x80}), "a"), base);
+    mux.SetPause(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(CFlvMuxer::kInterleaveWaitMs + 100));
+    mux.SetPause(false);
+    const auto resumed = std::chrono::steady_clock::now();
+    const std::uint32_t after = now() + 1;
+    // The encoder hands over the picture stamped at `after` only once the
+    // sound stamped later has been pushed.
+    Push(mux, false, false, AdtsFrame(Bytes({0xFF, 0xF1, 0x50, 0x80}), "b"), after + 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    Push(mux, true, false, "p", after);
+    const auto pictureLate = std::chrono::steady_clock::now() - resumed;
+    mux.Stop();
+    std::string order;
+    std::vector<std::uint32_t> ts;
+    for (const Tag& t : ReadTags(path)) {
+        if (!IsAudioFrame(t) && !IsVideoFrame(t)) continue;
+        order += t.body.back();
+        ts.push_back(t.ts);
+    }
+    ASSERT_EQ(ts.size(), 4u);
+    for (std::size_t i = 1; i < ts.size(); ++i) EXPECT_GE(ts[i], ts[i - 1]) << order;
+    // Only a machine stalled for the whole wait lets the sound go first.
+    if (pictureLate < std::chrono::milliseconds(CFlvMuxer::kInterleaveWaitMs)) {
+        EXPECT_EQ(order, "akpb");
+        EXPECT_EQ(ts[3] - ts[2], 20u);
+    }
 }
 
 // Real time, driven as the engine drives it: the video worker gets a

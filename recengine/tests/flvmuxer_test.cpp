@@ -252,6 +252,20 @@ public:
     std::atomic<int> count{0};
 };
 
+// Added as a sub muxer: how long after its time stamp each stream's packets
+// reached the muxer, at most (an encoder or a pushing thread held up).
+class LagProbe : public IMUXPushData {
+public:
+    void PushMediaData(bool bVideo, bool, CDataPackage*, std::uint32_t timestampMs) override {
+        auto lag = static_cast<std::int32_t>(static_cast<std::uint32_t>(GetTickMs()) - timestampMs);
+        std::atomic<std::int32_t>& most = maxLagMs[bVideo ? 1 : 0];
+        if (lag > most) most = lag;
+    }
+    std::uint32_t SetVideoConfig(CDataPackage&) override { return 0; }
+    int SetPause(bool) override { return 0; }
+    std::atomic<std::int32_t> maxLagMs[2] = {0, 0};
+};
+
 void Push(IMUXPushData& mux, bool video, bool key, const std::string& bytes, std::uint32_t ts) {
     CDataPackage pkg(bytes.size(), bytes.data(), CDataPackage::FLAG_WRAP, bytes.size());
     mux.PushMediaData(video, key, &pkg, ts);
@@ -555,7 +569,9 @@ TEST(FlvMuxerTest, PauseIsRemovedFromTheTimeLine) {
     CFlvMuxer mux;
     CVideoEncodingWorker worker;
     CountingObserver observer;
+    LagProbe lag;
     ASSERT_EQ(InitMuxer(mux, path, nullptr), 0);
+    mux.AddSubMuxer(&lag);
     ASSERT_TRUE(worker.Init(&mux, kWidth, kHeight, UC_PIX_BGRA, 15, &observer));
     ASSERT_EQ(worker.StartEncoding(), 0);
 
@@ -627,21 +643,31 @@ TEST(FlvMuxerTest, PauseIsRemovedFromTheTimeLine) {
     for (const Pushed& p : pushed)
         want[p.video].push_back(p.ts - base - (p.ts > pauseLo ? resumeLo - pauseLo : 0));
     auto tags = ReadTags(path);
+    // The streams interleave in time order unless one of them reached the
+    // muxer later than the interleave wait (a machine stalled that long).
+    const bool inTime = std::max(lag.maxLagMs[0].load(), lag.maxLagMs[1].load()) <
+                        static_cast<std::int32_t>(CFlvMuxer::kInterleaveWaitMs) - 100;
     std::uint32_t last = 0;
     for (const Tag& t : tags) {
         if (IsAudioFrame(t)) got[0].push_back(t.ts);
         if (IsVideoFrame(t)) got[1].push_back(t.ts);
         if (t.type != 18) {
-            EXPECT_GE(t.ts, last);
+            if (inTime) {
+                EXPECT_GE(t.ts, last);
+            }
             last = std::max(last, t.ts);
         }
     }
+    if (!inTime) std::printf("stalled: packets up to %d ms late, order across the streams not checked\n",
+                             std::max(lag.maxLagMs[0].load(), lag.maxLagMs[1].load()));
     for (int s = 0; s < 2; ++s) {
         ASSERT_EQ(got[s].size(), want[s].size()) << (s ? "video" : "audio");
         for (std::size_t i = 0; i < got[s].size(); ++i) {
             EXPECT_NEAR(got[s][i], want[s][i], tolerance) << (s ? "video " : "audio ") << i;
-            // No frozen gap: consecutive tags of a stream stay a frame apart.
             if (i) {
+                // Each stream always goes forward, and without a frozen
+                // gap: consecutive tags stay a frame apart.
+                EXPECT_GT(got[s][i], got[s][i - 1]) << (s ? "video " : "audio ") << i;
                 EXPECT_LE(got[s][i] - got[s][i - 1], s ? 100u : 80u) << i;
             }
         }

@@ -672,7 +672,9 @@ TEST(FlvMuxerTest, PauseIsRemovedFromTheTimeLine) {
             }
         }
     }
-    EXPECT_NEAR(last, 2650, 150);
+    // About 2.6 s recorded; where the last run ended depends on the machine.
+    EXPECT_NEAR(last, std::max(want[0].back(), want[1].back()), tolerance);
+    EXPECT_NEAR(last, 2650, 400);
     EXPECT_EQ(MetaDuration(tags), (last + 500) / 1000);
     EXPECT_NEAR(mux.GetPausedMs(), resumeLo - pauseLo, tolerance);
     ExpectValidFile(path);

@@ -242,6 +242,11 @@ int CFlvMuxer::SetPause(bool paused) {
     m_Pauses.back().bOpen = false;
     m_dwPausedMs += now - m_dwPauseBeginMs;
     m_dwPauseBeginMs = 0;
+    // Neither stream pushes while paused, and neither was silent for that:
+    // the interleave wait starts over here. Otherwise the first sound after
+    // the pause would be written at once, ahead of the pictures stamped
+    // before it that the encoder has not handed over yet.
+    m_allLastPushMs[kAudio] = m_allLastPushMs[kVideo] = GetTickMs();
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "resume at " << now << ", paused ms=" << m_dwPausedMs);
     return 0;
 }
@@ -346,12 +351,15 @@ int CFlvMuxer::WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed) {
             m_nHoldUntilMs = m_allLastPushMs[stream == kAudio ? kVideo : kAudio] + kInterleaveWaitMs;
             break;
         }
+        PlaceAfterWritten(stream, packet);
         int code = stream == kAudio ? WriteAudioPacket(packet) : WriteVideoPacket(packet);
         if (code != 0) {
             failed = stream;
             return code;
         }
         m_dwLastTimestamp = std::max(m_dwLastTimestamp, packet.timestamp);
+        m_adwLastWrittenMs[stream] = packet.timestamp;
+        m_abWritten[stream] = true;
         queue.pop_front();
         wrote = true;
     }
@@ -365,6 +373,18 @@ int CFlvMuxer::WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed) {
         }
     }
     return 0;
+}
+
+void CFlvMuxer::PlaceAfterWritten(Stream stream, MediaPacket& packet) {
+    if (!m_abWritten[stream]) return;
+    const std::uint32_t earliest = m_adwLastWrittenMs[stream] + 1;
+    if (packet.timestamp >= earliest) return;
+    if (m_nLatePackets++ == 0) {
+        UC_LOG_THIS(CLogWrapper::LOG_WARNING, "out of order " << (stream == kAudio ? "audio" : "video")
+                                                      << " packet at " << packet.timestamp
+                                                      << " written at " << earliest);
+    }
+    packet.timestamp = earliest;
 }
 
 int CFlvMuxer::WriteTag(bool bVideo, std::uint32_t timestamp, CDataPackage& body, int growCode) {
@@ -459,7 +479,8 @@ int CFlvMuxer::FinishFile() {
     SyncFile();
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "file finished, duration=" << seconds << ", last timestamp="
                                                                    << m_dwLastTimestamp
-                                                                   << ", paused ms=" << m_dwPausedMs);
+                                                                   << ", paused ms=" << m_dwPausedMs
+                                                                   << ", late packets=" << m_nLatePackets);
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "data syncs=" << m_nSyncs << ", mean us="
                                                      << (m_nSyncs ? m_nSyncUs / m_nSyncs : 0)
                                                      << ", max us=" << m_nSyncMaxUs);

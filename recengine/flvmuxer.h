@@ -22,7 +22,15 @@
 // queue by time stamp. A packet whose stream runs ahead of the other one is
 // kept back until the other stream has caught up with it, for at most
 // kInterleaveWaitMs, so that time stamps never go backwards across the
-// streams; at stop everything left is written in order.
+// streams; at stop everything left is written in order. A pause does not
+// count as silence: the wait starts over at the resume. Within a stream, a
+// packet stamped at or before the previous tag of its stream (a picture
+// stamped before the first packet, which maps to 0, or a producer out of
+// order) is written 1 ms after that tag instead, so that neither stream's
+// time stamps ever go backwards; the first such packet is logged, and their
+// count when the file is finished. Across the streams the order is the
+// interleave's: a stream late by more than kInterleaveWaitMs keeps its own
+// time stamps rather than being squeezed behind the other one.
 //
 // Durability: the writer thread makes what it wrote durable (fdatasync, on a
 // descriptor of its own for the file, outside the muxer lock so that no
@@ -119,6 +127,9 @@ private:
     // `failed` names the stream whose write failed.
     int WriteQueued(bool bDrainAll, bool& bHolding, Stream& failed);
     bool MayWrite(Stream stream, std::uint32_t timestamp, std::uint64_t nowMs) const;
+    // Moves a packet that would go back in time within its stream to 1 ms
+    // after its stream's previous tag.
+    void PlaceAfterWritten(Stream stream, MediaPacket& packet);
     int WriteAudioPacket(MediaPacket& packet);
     int WriteVideoPacket(MediaPacket& packet);
     int WriteAudioHeader(const MediaPacket& packet);
@@ -184,6 +195,12 @@ private:
     // While a packet is kept back: the engine time at which the other
     // stream's silence lets it be written.
     std::uint64_t m_nHoldUntilMs = 0;
+    // Writer thread, under m_Lock: per stream, whether a tag was written and
+    // the time stamp of the newest one; packets moved forward to keep their
+    // stream's time stamps increasing.
+    bool m_abWritten[2] = {false, false};
+    std::uint32_t m_adwLastWrittenMs[2] = {0, 0};
+    std::uint64_t m_nLatePackets = 0;
     // The code for a write error found by the flush after a batch: that of
     // the last tag written.
     int m_nLastGrowCode = ERR_AUDIO_FRAME_WRITE;

@@ -252,6 +252,20 @@ public:
     std::atomic<int> count{0};
 };
 
+// Added as a sub muxer: how long after its time stamp each stream's packets
+// reached the muxer, at most (an encoder or a pushing thread held up).
+class LagProbe : public IMUXPushData {
+public:
+    void PushMediaData(bool bVideo, bool, CDataPackage*, std::uint32_t timestampMs) override {
+        auto lag = static_cast<std::int32_t>(static_cast<std::uint32_t>(GetTickMs()) - timestampMs);
+        std::atomic<std::int32_t>& most = maxLagMs[bVideo ? 1 : 0];
+        if (lag > most) most = lag;
+    }
+    std::uint32_t SetVideoConfig(CDataPackage&) override { return 0; }
+    int SetPause(bool) override { return 0; }
+    std::atomic<std::int32_t> maxLagMs[2] = {0, 0};
+};
+
 void Push(IMUXPushData& mux, bool video, bool key, const std::string& bytes, std::uint32_t ts) {
     CDataPackage pkg(bytes.size(), bytes.data(), CDataPackage::FLAG_WRAP, bytes.size());
     mux.PushMediaData(video, key, &pkg, ts);
@@ -383,7 +397,9 @@ TEST(FlvMuxerTest, RebasesBothStreamsOnTheFirstTimestamp) {
     std::vector<std::pair<char, std::uint32_t>> frames;
     for (const Tag& t : ReadTags(dir.File("rebase.flv")))
         if (IsVideoFrame(t) || IsAudioFrame(t)) frames.emplace_back(t.body.back(), t.ts);
-    std::vector<std::pair<char, std::uint32_t>> expected = {{'k', 0}, {'a', 20}, {'p', 40}, {'q', 0}};
+    // q, stamped before the base and pushed last, maps to 0 but cannot go
+    // back in time: it follows p 1 ms later.
+    std::vector<std::pair<char, std::uint32_t>> expected = {{'k', 0}, {'a', 20}, {'p', 40}, {'q', 41}};
     EXPECT_EQ(frames, expected);
 }
 
@@ -504,6 +520,45 @@ TEST(FlvMuxerTest, KeptBackSoundIsWrittenWhenTheOtherStreamStaysSilent) {
     mux.Stop();
 }
 
+// The first sound after a pause waits for the pictures stamped before it,
+// although no picture came during the pause: a pause is no silence.
+TEST(FlvMuxerTest, SoundAfterAPauseWaitsForThePicturesBeforeIt) {
+    ScratchDir dir;
+    const std::string path = dir.File("resume.flv");
+    CFlvMuxer mux;
+    ASSERT_EQ(InitMuxer(mux, path, nullptr), 0);
+    auto now = [] { return static_cast<std::uint32_t>(GetTickMs()); };
+    const std::uint32_t base = now();
+    Push(mux, true, true, "k", base);
+    Push(mux, false, false, AdtsFrame(Bytes({0xFF, 0xF1, 0x50, 0x80}), "a"), base);
+    mux.SetPause(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(CFlvMuxer::kInterleaveWaitMs + 100));
+    mux.SetPause(false);
+    const auto resumed = std::chrono::steady_clock::now();
+    const std::uint32_t after = now() + 1;
+    // The encoder hands over the picture stamped at `after` only once the
+    // sound stamped later has been pushed.
+    Push(mux, false, false, AdtsFrame(Bytes({0xFF, 0xF1, 0x50, 0x80}), "b"), after + 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    Push(mux, true, false, "p", after);
+    const auto pictureLate = std::chrono::steady_clock::now() - resumed;
+    mux.Stop();
+    std::string order;
+    std::vector<std::uint32_t> ts;
+    for (const Tag& t : ReadTags(path)) {
+        if (!IsAudioFrame(t) && !IsVideoFrame(t)) continue;
+        order += t.body.back();
+        ts.push_back(t.ts);
+    }
+    ASSERT_EQ(ts.size(), 4u);
+    for (std::size_t i = 1; i < ts.size(); ++i) EXPECT_GE(ts[i], ts[i - 1]) << order;
+    // Only a machine stalled for the whole wait lets the sound go first.
+    if (pictureLate < std::chrono::milliseconds(CFlvMuxer::kInterleaveWaitMs)) {
+        EXPECT_EQ(order, "akpb");
+        EXPECT_EQ(ts[3] - ts[2], 20u);
+    }
+}
+
 // Real time, driven as the engine drives it: the video worker gets a
 // picture every 1/15 s, sound goes straight to the muxer; 1 s recorded, 1 s
 // paused (pictures still pushed, a little sound stamped inside the pause),
@@ -514,7 +569,9 @@ TEST(FlvMuxerTest, PauseIsRemovedFromTheTimeLine) {
     CFlvMuxer mux;
     CVideoEncodingWorker worker;
     CountingObserver observer;
+    LagProbe lag;
     ASSERT_EQ(InitMuxer(mux, path, nullptr), 0);
+    mux.AddSubMuxer(&lag);
     ASSERT_TRUE(worker.Init(&mux, kWidth, kHeight, UC_PIX_BGRA, 15, &observer));
     ASSERT_EQ(worker.StartEncoding(), 0);
 
@@ -586,26 +643,38 @@ TEST(FlvMuxerTest, PauseIsRemovedFromTheTimeLine) {
     for (const Pushed& p : pushed)
         want[p.video].push_back(p.ts - base - (p.ts > pauseLo ? resumeLo - pauseLo : 0));
     auto tags = ReadTags(path);
+    // The streams interleave in time order unless one of them reached the
+    // muxer later than the interleave wait (a machine stalled that long).
+    const bool inTime = std::max(lag.maxLagMs[0].load(), lag.maxLagMs[1].load()) <
+                        static_cast<std::int32_t>(CFlvMuxer::kInterleaveWaitMs) - 100;
     std::uint32_t last = 0;
     for (const Tag& t : tags) {
         if (IsAudioFrame(t)) got[0].push_back(t.ts);
         if (IsVideoFrame(t)) got[1].push_back(t.ts);
         if (t.type != 18) {
-            EXPECT_GE(t.ts, last);
+            if (inTime) {
+                EXPECT_GE(t.ts, last);
+            }
             last = std::max(last, t.ts);
         }
     }
+    if (!inTime) std::printf("stalled: packets up to %d ms late, order across the streams not checked\n",
+                             std::max(lag.maxLagMs[0].load(), lag.maxLagMs[1].load()));
     for (int s = 0; s < 2; ++s) {
         ASSERT_EQ(got[s].size(), want[s].size()) << (s ? "video" : "audio");
         for (std::size_t i = 0; i < got[s].size(); ++i) {
             EXPECT_NEAR(got[s][i], want[s][i], tolerance) << (s ? "video " : "audio ") << i;
-            // No frozen gap: consecutive tags of a stream stay a frame apart.
             if (i) {
+                // Each stream always goes forward, and without a frozen
+                // gap: consecutive tags stay a frame apart.
+                EXPECT_GT(got[s][i], got[s][i - 1]) << (s ? "video " : "audio ") << i;
                 EXPECT_LE(got[s][i] - got[s][i - 1], s ? 100u : 80u) << i;
             }
         }
     }
-    EXPECT_NEAR(last, 2650, 150);
+    // About 2.6 s recorded; where the last run ended depends on the machine.
+    EXPECT_NEAR(last, std::max(want[0].back(), want[1].back()), tolerance);
+    EXPECT_NEAR(last, 2650, 400);
     EXPECT_EQ(MetaDuration(tags), (last + 500) / 1000);
     EXPECT_NEAR(mux.GetPausedMs(), resumeLo - pauseLo, tolerance);
     ExpectValidFile(path);

@@ -49,7 +49,7 @@ std::uint64_t GridNs(std::uint64_t startNs, std::uint64_t samples) {
     return startNs + samples / 44100 * kSec + samples % 44100 * kSec / 44100;
 }
 
-struct ToneSpec {
+struct ToneShape {
     double freq = 440.0;
     double amp = 8000.0;
     double markerFreq = 3000.0;  // Hann-windowed burst added every markerPeriod samples
@@ -66,12 +66,12 @@ struct ToneSpec {
 // loopback. Left = the signal, right = its negation.
 class CSimCapture {
 public:
-    CSimCapture(bool input, double rateError, const ToneSpec& tone, std::uint64_t startNs, std::uint32_t seed)
+    CSimCapture(bool input, double rateError, const ToneShape& tone, std::uint64_t startNs, std::uint32_t seed)
         : m_bInput(input), m_dRate(kFs * (1.0 + rateError)), m_Tone(tone), m_nStartNs(startNs),
           m_nNextReadNs(startNs + 10 * kMs), m_Random(seed) {}
 
     bool IsInput() const { return m_bInput; }
-    const ToneSpec& Tone() const { return m_Tone; }
+    const ToneShape& Tone() const { return m_Tone; }
 
     std::int16_t Sample(std::uint64_t m) const {
         double v = m_Tone.amp * std::sin(2 * kPi * m_Tone.freq * static_cast<double>(m) / kFs);
@@ -148,7 +148,7 @@ public:
 private:
     const bool m_bInput;
     const double m_dRate;
-    const ToneSpec m_Tone;
+    const ToneShape m_Tone;
     const std::uint64_t m_nStartNs;
     std::uint64_t m_nNextReadNs;
     std::uint64_t m_nDelivered = 0;
@@ -467,10 +467,10 @@ void PushSine(CAudioProcess& proc, bool input, std::uint64_t atNs, std::uint32_t
 // Microphone 0.1 % fast, loopback 0.1 % slow, mixed, over `minutes` of engine time.
 void RunDriftingSources(double minutes) {
     const std::uint64_t start = 1000 * kSec;
-    ToneSpec micTone;
+    ToneShape micTone;
     micTone.freq = 440.0;
     micTone.markerFreq = 3000.0;
-    ToneSpec loopTone;
+    ToneShape loopTone;
     loopTone.freq = 1000.0;
     loopTone.markerFreq = 5500.0;
     loopTone.markerPhase = micTone.markerPhase + 44100 * 5 / 2;  // between the microphone's markers
@@ -501,7 +501,7 @@ TEST(AudioRateCorrection, DriftingSourcesOverAnHourSlow) { RunDriftingSources(60
 
 TEST(AudioRateCorrection, WhenTheClocksAgreeTheSamplesPassUnchanged) {
     const std::uint64_t start = 77 * kSec;
-    ToneSpec tone;
+    ToneShape tone;
     tone.freq = 997.0;
     CSimCapture mic(true, 0.0, tone, start + 3 * kMs, 5);
     const SimFigures fig = RunMixerSimulation({&mic}, 5 * 60.0 * kSimScale, start, true);
@@ -519,7 +519,7 @@ TEST(AudioRateCorrection, ASourceFarBeyondTheCorrectionRangeHasItsBacklogCutBack
     // 2 % fast: the correction (at most 0.5 %) cannot follow; the backlog is
     // cut back to the fill held whenever it passes 2 s.
     const std::uint64_t start = 90 * kSec;
-    ToneSpec tone;
+    ToneShape tone;
     tone.markerAmp = 0.0;
     CSimCapture loop(false, 0.02, tone, start + 1 * kMs, 11);
     const SimFigures fig = RunMixerSimulation({&loop}, std::max(4 * 60.0 * kSimScale, 150.0), start);
@@ -535,7 +535,7 @@ TEST(AudioRateCorrection, ACaptureStarvedNowAndThenCostsShortGapsButNeverAGrowin
     // back within a few slots: the start-up fill grows) and 250 ms (the source
     // plays out and drops out) now and then, between the markers.
     const std::uint64_t start = 60 * kSec;
-    CSimCapture mic(true, 0.001, ToneSpec{}, start + 4 * kMs, 21);
+    CSimCapture mic(true, 0.001, ToneShape{}, start + 4 * kMs, 21);
     const int stalls = 8;
     for (int k = 0; k < stalls; ++k) {
         const std::uint64_t at = start + (4500 + 5000 * static_cast<std::uint64_t>(k)) * kMs;
@@ -587,7 +587,7 @@ TEST(AudioRateCorrection, TheDelayIsTheAgeOfTheSoundWhateverTheLatencyAndTheFill
     std::vector<double> delays;
     for (const std::uint64_t latencyMs : {0, 25}) {
         for (int phase = 0; phase < 3; ++phase) {
-            ToneSpec tone;
+            ToneShape tone;
             tone.markerPeriod = 2 * 44100;
             CSimCapture loop(false, 0.0, tone, start + (1 + 4 * phase) * kMs, 31 + phase);
             loop.SetStreamLatency(latencyMs * kMs);
@@ -614,7 +614,7 @@ TEST(AudioRateCorrection, ALatencyTheStreamReportsMovesTheDelayByExactlyAsMuch) 
     const std::uint64_t start = 700 * kSec;
     double delay[2] = {};
     for (int more = 0; more < 2; ++more) {
-        CSimCapture loop(false, 0.0, ToneSpec{}, start + 2 * kMs, 41);
+        CSimCapture loop(false, 0.0, ToneShape{}, start + 2 * kMs, 41);
         loop.SetStreamLatency(10 * kMs);
         loop.ReportMoreLatency(more * 25 * kMs);
         const SimFigures fig = RunMixerSimulation({&loop}, 12.0, start);
@@ -632,7 +632,7 @@ TEST(AudioEncodingWorker, FramesAreStampedWithTheCaptureTimeOfTheirAudio) {
         CAudioEncodingWorker worker;
         ASSERT_EQ(worker.Init(&proc, &sink), 0);
         const std::uint64_t start = 6000 * kSec;
-        ToneSpec tone;
+        ToneShape tone;
         tone.markerAmp = 0.0;
         CSimCapture loop(false, 0.0, tone, start + 3 * kMs, 8);
         loop.SetStreamLatency(latencyMs * kMs);
@@ -703,10 +703,10 @@ TEST(AudioEncodingWorker, RecordsBothSourcesDriftingOnTheSlotGridAndTheAudioHold
     CAudioEncodingWorker worker;
     ASSERT_EQ(worker.Init(&proc, &sink), 0);
     const std::uint64_t start = 4000 * kSec;
-    ToneSpec micTone;
+    ToneShape micTone;
     micTone.freq = 440.0;
     micTone.markerAmp = 0.0;
-    ToneSpec loopTone;
+    ToneShape loopTone;
     loopTone.freq = 1000.0;
     loopTone.markerAmp = 0.0;
     CSimCapture mic(true, +0.001, micTone, start + 2 * kMs, 3);
@@ -767,7 +767,7 @@ TEST(AudioEncodingWorker, ThreadRunsOnTheEngineClockAndEncodesEverythingCaptured
     std::atomic<std::uint64_t> pushed{0};
     std::atomic<std::uint64_t> lastPushNs{0};
     std::thread capture([&] {
-        ToneSpec tone;
+        ToneShape tone;
         tone.markerAmp = 0.0;
         CSimCapture sim(true, 0.001, tone, GetTickNs(), 7);
         while (!stop.load()) {

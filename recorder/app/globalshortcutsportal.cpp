@@ -21,13 +21,13 @@ const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 constexpr int kOfferedTimeoutMs = 3000;
 
-struct ShortcutSpec {
+struct ShortcutBinding {
     int id;
     const char* name;
     const char* trigger;
     const char* textKey;
 };
-constexpr ShortcutSpec kShortcuts[] = {
+constexpr ShortcutBinding kShortcuts[] = {
     {IHotkeyRegistrar::HOTKEY_ID_F9, "start-stop", "F9", "ID_TEXT_CHECK_HOTF9"},
     {IHotkeyRegistrar::HOTKEY_ID_F10, "pause-resume", "F10", "ID_TEXT_CHECK_HOTF10"},
 };
@@ -80,8 +80,8 @@ bool CGlobalShortcutsPortal::onWaylandDesktop() {
 }
 
 QString CGlobalShortcutsPortal::shortcutName(int id) {
-    for (const ShortcutSpec& spec : kShortcuts)
-        if (spec.id == id) return QString::fromLatin1(spec.name);
+    for (const ShortcutBinding& binding : kShortcuts)
+        if (binding.id == id) return QString::fromLatin1(binding.name);
     return {};
 }
 
@@ -166,8 +166,8 @@ void CGlobalShortcutsPortal::onActivated(const QDBusMessage& message) {
     const QString session = args[0].value<QDBusObjectPath>().path();
     if (session != m_strSession) return;
     const QString name = args[1].toString();
-    for (const ShortcutSpec& spec : kShortcuts)
-        if (name == QLatin1String(spec.name) && m_wanted.count(spec.id)) emit hotkeyPressed(spec.id);
+    for (const ShortcutBinding& binding : kShortcuts)
+        if (name == QLatin1String(binding.name) && m_wanted.count(binding.id)) emit hotkeyPressed(binding.id);
 }
 
 IHotkeyRegistrar::Result CGlobalShortcutsPortal::registerHotkey(int id, unsigned virtualKey) {
@@ -190,13 +190,13 @@ void CGlobalShortcutsPortal::bindWanted() {
     }
     m_bBindPending = false;
     QList<PortalShortcut> shortcuts;
-    for (const ShortcutSpec& spec : kShortcuts) {
-        if (!m_wanted.count(spec.id)) continue;
-        std::string description = CLanguageTable::instance().lookup(spec.textKey);
-        if (description.empty()) description = spec.name;
-        shortcuts.append({QString::fromLatin1(spec.name),
+    for (const ShortcutBinding& binding : kShortcuts) {
+        if (!m_wanted.count(binding.id)) continue;
+        std::string description = CLanguageTable::instance().lookup(binding.textKey);
+        if (description.empty()) description = binding.name;
+        shortcuts.append({QString::fromLatin1(binding.name),
                           {{QStringLiteral("description"), QString::fromStdString(description)},
-                           {QStringLiteral("preferred_trigger"), QString::fromLatin1(spec.trigger)}}});
+                           {QStringLiteral("preferred_trigger"), QString::fromLatin1(binding.trigger)}}});
     }
     const QString token = newToken();
     request(QStringLiteral("BindShortcuts"),

@@ -3,17 +3,24 @@
 #include <algorithm>
 #include <new>
 
+#include <sys/mman.h>
+
 namespace {
-constexpr std::size_t kAlign = 64;  // whole cache lines, and what SIMD loads like
+constexpr std::size_t kAlign = 64;  // whole cache lines (mappings start on a page anyway)
 }
 
 CI420PicturePool::CPicture::CPicture(int nWidth, int nHeight)
     : m_nWidth(nWidth),
       m_nHeight(nHeight),
       m_nBytes(static_cast<std::size_t>(nWidth) * static_cast<std::size_t>(nHeight) * 3 / 2) {
-    const std::size_t rounded = (m_nBytes + kAlign - 1) / kAlign * kAlign;
-    m_pData.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kAlign, std::max(rounded, kAlign))));
-    if (!m_pData) throw std::bad_alloc();
+    const std::size_t mapped = std::max<std::size_t>((m_nBytes + kAlign - 1) / kAlign * kAlign, kAlign);
+    void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    m_pData = std::unique_ptr<std::uint8_t, Unmap>(static_cast<std::uint8_t*>(p), Unmap(mapped));
+}
+
+void CI420PicturePool::CPicture::Unmap::operator()(std::uint8_t* p) const {
+    if (p) munmap(p, nBytes);
 }
 
 I420Planes CI420PicturePool::CPicture::Planes() const {

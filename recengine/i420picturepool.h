@@ -32,13 +32,19 @@ public:
 
     private:
         friend class CI420PicturePool;
-        struct Free {
-            void operator()(std::uint8_t* p) const { std::free(p); }
+        // Pictures are mapped pages of their own, so that a picture let go
+        // after a backlog gives its memory back to the system at once (from
+        // malloc's heap it would stay resident).
+        struct Unmap {
+            Unmap() : nBytes(0) {}
+            explicit Unmap(std::size_t n) : nBytes(n) {}
+            void operator()(std::uint8_t* p) const;
+            std::size_t nBytes;
         };
         int m_nWidth;
         int m_nHeight;
         std::size_t m_nBytes;
-        std::unique_ptr<std::uint8_t, Free> m_pData;
+        std::unique_ptr<std::uint8_t, Unmap> m_pData;
         std::atomic<int> m_nReaders{0};
     };
 

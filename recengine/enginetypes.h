@@ -24,16 +24,22 @@ struct MediaPacket {
     bool bKeyFrame = false;
     bool bVideo = false;
     std::shared_ptr<const void> hold;
+    // A raw picture: rows [nChangedTop, nChangedTop + nChangedRows) are the
+    // only ones that differ from the picture queued before it (0 rows:
+    // none, -1: any row may differ).
+    int nChangedTop = 0;
+    int nChangedRows = -1;
 
     MediaPacket() = default;
     MediaPacket(const CDataPackage* payload, std::uint32_t ts, bool key, bool video)
         : data(payload ? payload->DuplicatePackage() : nullptr), timestamp(ts), bKeyFrame(key), bVideo(video) {}
     MediaPacket(const MediaPacket& o)
         : data(o.data ? o.data->DuplicatePackage() : nullptr), timestamp(o.timestamp),
-          bKeyFrame(o.bKeyFrame), bVideo(o.bVideo), hold(o.hold) {}
+          bKeyFrame(o.bKeyFrame), bVideo(o.bVideo), hold(o.hold), nChangedTop(o.nChangedTop),
+          nChangedRows(o.nChangedRows) {}
     MediaPacket(MediaPacket&& o) noexcept
         : data(o.data), timestamp(o.timestamp), bKeyFrame(o.bKeyFrame), bVideo(o.bVideo),
-          hold(std::move(o.hold)) {
+          hold(std::move(o.hold)), nChangedTop(o.nChangedTop), nChangedRows(o.nChangedRows) {
         o.data = nullptr;
     }
     MediaPacket& operator=(MediaPacket o) noexcept {
@@ -42,6 +48,8 @@ struct MediaPacket {
         bKeyFrame = o.bKeyFrame;
         bVideo = o.bVideo;
         std::swap(hold, o.hold);
+        nChangedTop = o.nChangedTop;
+        nChangedRows = o.nChangedRows;
         return *this;
     }
     ~MediaPacket() {

@@ -279,6 +279,7 @@ int CVideoEncodingWorker::EncodingLoop() {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create H264 Encode codec fail");
         return -1;
     }
+    ctx.pChangedRows = dynamic_cast<IH264ChangedRows*>(codec.get());
     int rv = codec->Init(&ctx.param);
     if (rv != 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- Create H264 Encode codec init fail, errorcode=" << rv);
@@ -322,6 +323,10 @@ void CVideoEncodingWorker::EncodePicture(CUcH264codec* codec, ThreadContext& ctx
         flat = picture.data->FlattenPackage();
         bytes = reinterpret_cast<const unsigned char*>(flat.data());
     }
+    // The encoder may skip the macroblocks outside the picture's changed
+    // rows; pictures are queued and encoded in the same order, so the rows
+    // are relative to the picture the codec got before.
+    if (ctx.pChangedRows) ctx.pChangedRows->SetNextChangedRows(picture.nChangedTop, picture.nChangedRows);
     unsigned char* out = nullptr;
     int outLen = 0;
     std::uint32_t timestamp = picture.timestamp;

@@ -9,8 +9,9 @@
 // With the conversion at push (EnableConversionAtPush, for BGRA pictures of
 // an even size) the pushing thread converts each picture into a pooled I420
 // picture (only the changed rows when the caller says which) and the codec
-// is given I420; otherwise each push queues a copy of the picture's bytes
-// and the codec converts them.
+// is given I420, with the rows that changed since the picture before when
+// it takes them (x264 then skips the macroblocks outside); otherwise each
+// push queues a copy of the picture's bytes and the codec converts them.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@
 
 #include "enginetypes.h"
 #include "recengine/videopicturesink.h"
+#include "videokit/h264changedrows.h"
 #include "videokit/h264codec.h"
 #include "videopictureconverter.h"
 #include "workerqueue.h"
@@ -83,6 +85,7 @@ private:
         IVideoEncodingObserver* pObserver = nullptr;
         UcH264EncodeParam param;
         bool bNeedConfig = true;
+        IH264ChangedRows* pChangedRows = nullptr;  // the codec's, when it takes changed rows
     };
 
     static int VideoEncodingThread(CVideoEncodingWorker* pTmp);

@@ -50,6 +50,10 @@ void CVideoPictureConverter::Convert(const VideoPicture& picture, MediaPacket& p
     }
     m_pKept = target;
     ++m_stats.nPictures;
+    // The band as converted (widened to even rows): the only rows in which
+    // this picture differs from the one handed on before it.
+    packet.nChangedTop = whole || rows == 0 ? 0 : top;
+    packet.nChangedRows = whole ? -1 : rows;
 
     if (packet.data) packet.data->DestroyPackage();
     packet.data = new CDataPackage(target->Bytes(), target->Data(), CDataPackage::FLAG_WRAP, target->Bytes());

@@ -36,7 +36,9 @@ public:
     static bool CanConvert(const VideoPicture& picture);
 
     // Converts one picture (CanConvert must hold) and fills packet.data (the
-    // I420 bytes, wrapped) and packet.hold (the picture's lease). A picture
+    // I420 bytes, wrapped), packet.hold (the picture's lease) and the rows
+    // in which it differs from the picture handed on before it (-1 after a
+    // whole conversion). A picture
     // of a new size starts over from a whole conversion.
     void Convert(const VideoPicture& picture, MediaPacket& packet);
     // Forgets the kept picture: the next one is converted whole. For a

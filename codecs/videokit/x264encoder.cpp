@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -163,6 +164,9 @@ void CX264Encoder::_BuildX264Param(const UcH264EncodeParam& param, int csp) {
         p.i_deblocking_filter_alphac0 = -1;
         p.i_deblocking_filter_beta = -1;
     }
+    // Pictures may come with the macroblocks that did not change (a still
+    // screen): x264 then skips their analysis.
+    p.analyse.b_mb_info = 1;
     p.pf_log = X264Log;
     p.p_log_private = nullptr;
     p.i_log_level = X264_LOG_INFO;
@@ -238,6 +242,8 @@ int CX264Encoder::Init(const UcH264EncodeParam* pParam) {
     m_nNextPts = 0;
     m_pending.clear();
     m_bForceIdr = false;
+    m_nNextChangedRows = -1;
+    m_bHavePrevious = false;
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok");
     return 0;
 }
@@ -248,6 +254,8 @@ int CX264Encoder::Uninit() {
     m_vecConfig.clear();
     m_vecFrame.clear();
     m_pending.clear();
+    m_nNextChangedRows = -1;
+    m_bHavePrevious = false;
     return 0;
 }
 
@@ -298,20 +306,75 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
     // its input into its own frame); everything else is converted first.
     x264_picture_t direct;
     x264_picture_t* pIn = &direct;
-    if (!_WrapI420(pPicture, nLength, nWidth, nHeight, direct)) {
+    const bool bDirect = _WrapI420(pPicture, nLength, nWidth, nHeight, direct);
+    if (!bDirect) {
         if (!m_converter.Convert(m_param.inputFormat, pPicture, nLength, nWidth, nHeight,
                                  m_pPicture->img.plane, m_pPicture->img.i_stride)) {
             UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- picture rejected, length=" << nLength << ", width="
                                                       << nWidth << ", height=" << nHeight);
+            // The next picture's changed rows are relative to this one, which
+            // x264 never got.
+            m_nNextChangedRows = -1;
+            m_bHavePrevious = false;
             return UC_H264_FRAME_NONE;
         }
         pIn = m_pPicture.get();
     }
     pIn->i_pts = m_nNextPts++;
     pIn->i_type = m_bForceIdr ? X264_TYPE_IDR : X264_TYPE_AUTO;
+    _AttachChangedRows(*pIn, bDirect);
     m_bForceIdr = false;
     m_pending.push_back({pIn->i_pts, *pTimestamp});
-    return _EncodeInto(pIn, ppOut, pOutLen, pTimestamp);
+    int type = _EncodeInto(pIn, ppOut, pOutLen, pTimestamp);
+    // The converted picture is reused: its flags went to x264 with it.
+    pIn->prop.mb_info = nullptr;
+    pIn->prop.mb_info_free = nullptr;
+    return type;
+}
+
+int CX264Encoder::SetNextChangedRows(int nTop, int nRows) {
+    if (!m_pEncoder) {
+        return UC_CODEC_ERR_WRONG_STATE;
+    }
+    m_nNextChangedTop = nTop;
+    m_nNextChangedRows = nRows;
+    return 0;
+}
+
+void CX264Encoder::_AttachChangedRows(x264_picture_t& pic, bool bDirect) {
+    const int top = m_nNextChangedTop;
+    const int rows = m_nNextChangedRows;
+    m_nNextChangedRows = -1;
+    pic.prop.mb_info = nullptr;
+    pic.prop.mb_info_free = nullptr;
+    // Rows count only for a picture x264 reads as given (a converted one may
+    // be scaled, flipped or filtered across rows), relative to the picture
+    // x264 got before it; a key frame that was asked for is coded whole.
+    const int height = m_param.height;
+    if (!bDirect || !m_bHavePrevious || m_bForceIdr || rows < 0 || top < 0 || top > height ||
+        rows > height - top) {
+        return;
+    }
+    const int widthMb = (m_param.width + 15) / 16;
+    const int heightMb = (height + 15) / 16;
+    const std::size_t count = static_cast<std::size_t>(widthMb) * static_cast<std::size_t>(heightMb);
+    // x264 may read the flags on its threads after the encode call returns
+    // and frees them with the frame: malloc/free, not ours to keep.
+    auto* info = static_cast<uint8_t*>(std::malloc(count));
+    if (!info) {
+        return;
+    }
+    for (int mbY = 0; mbY < heightMb; ++mbY) {
+        // Macroblock row mbY covers picture rows [16 mbY, 16 mbY + 16); the
+        // last one's padding repeats the picture's last row.
+        const int first = mbY * 16;
+        const int last = std::min(first + 16, height);
+        const bool changed = rows > 0 && top < last && top + rows > first;
+        std::memset(info + static_cast<std::size_t>(mbY) * static_cast<std::size_t>(widthMb),
+                    changed ? 0 : X264_MBINFO_CONSTANT, static_cast<std::size_t>(widthMb));
+    }
+    pic.prop.mb_info = info;
+    pic.prop.mb_info_free = std::free;
 }
 
 bool CX264Encoder::_WrapI420(const unsigned char* pPicture, int nLength, int nWidth, int nHeight,
@@ -345,6 +408,9 @@ int CX264Encoder::_EncodeInto(x264_picture_t* pPicIn, unsigned char** ppOut, int
     x264_nal_t* pNals = nullptr;
     int nNals = 0;
     int size = x264_encoder_encode(m_pEncoder.get(), &pNals, &nNals, pPicIn, &picOut);
+    if (pPicIn) {
+        m_bHavePrevious = size >= 0;
+    }
     if (size < 0) {
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, " --- x264_encoder_encode fail, errorcode=" << size);
         return UC_H264_FRAME_NONE;

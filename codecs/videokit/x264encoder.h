@@ -11,9 +11,13 @@ extern "C" {
 }
 
 #include "pictureconverter.h"
+#include "videokit/h264changedrows.h"
 #include "videokit/h264codec.h"
 
-class CX264Encoder final : public CUcH264codec {
+// Threads: every call on the thread that owns the object. The macroblock
+// information handed to x264 with a picture is x264's from then on (it may
+// read it on its own threads after Encode returns and frees it itself).
+class CX264Encoder final : public CUcH264codec, public IH264ChangedRows {
 public:
     CX264Encoder();
     ~CX264Encoder() override;
@@ -39,6 +43,7 @@ public:
     int Reserved15() override;
     int GetAVCConfig(unsigned char** ppData, int* pLength) override;
     int Flush(unsigned char** ppOut, int* pOutLen, uint32_t* pTimestamp) override;
+    int SetNextChangedRows(int nTop, int nRows) override;
 
 private:
     struct EncoderDeleter {
@@ -63,6 +68,9 @@ private:
     // encoded size; false when the input is not one.
     bool _WrapI420(const unsigned char* pPicture, int nLength, int nWidth, int nHeight,
                    x264_picture_t& pic) const;
+    // Attaches to pic the per-macroblock flags of the announced changed rows
+    // when they can be trusted (see SetNextChangedRows).
+    void _AttachChangedRows(x264_picture_t& pic, bool bDirect);
     int _EncodeInto(x264_picture_t* pPicIn, unsigned char** ppOut, int* pOutLen,
                     uint32_t* pTimestamp);
 
@@ -76,4 +84,9 @@ private:
     std::deque<PendingStamp> m_pending;
     int64_t m_nNextPts = 0;
     bool m_bForceIdr = false;
+    // The rows announced for the next picture (-1 rows: unknown), and
+    // whether x264 took the picture before it, the one they are relative to.
+    int m_nNextChangedTop = 0;
+    int m_nNextChangedRows = -1;
+    bool m_bHavePrevious = false;
 };

@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include "basekit/tickcount.h"
 #include "bgratoi420.h"
 #include "videoencodingworker.h"
+#include "videokit/h264changedrows.h"
 #include "videopictureconverter.h"
 
 namespace {
@@ -150,11 +152,18 @@ TEST(VideoPictureConverter, RefusesWhatItCannotRead) {
     EXPECT_FALSE(CVideoPictureConverter::CanConvert(p));
 }
 
-// A codec that keeps a copy of every picture it is given.
-class KeepingCodec : public CUcH264codec {
+// A codec that keeps a copy of every picture it is given, and the changed
+// rows announced with it ("unset" when none were).
+class KeepingCodec : public CUcH264codec, public IH264ChangedRows {
 public:
     UcH264EncodeParam param;
     std::vector<Bytes> inputs;
+    std::vector<std::string> bands;
+
+    int SetNextChangedRows(int nTop, int nRows) override {
+        m_band = std::to_string(nTop) + "+" + std::to_string(nRows);
+        return 0;
+    }
 
     const char* GetCodecName() override { return "keeping"; }
     int Init(const UcH264EncodeParam* p) override {
@@ -170,6 +179,8 @@ public:
     int Encode(const unsigned char* pic, int len, int, int, unsigned char** out, int* outLen,
                std::uint32_t*) override {
         inputs.emplace_back(pic, pic + len);
+        bands.push_back(m_band);
+        m_band = "unset";
         *out = m_frame;
         *outLen = 1;
         return UC_H264_FRAME_P;
@@ -197,6 +208,7 @@ public:
 
 private:
     unsigned char m_frame[1] = {0x42};
+    std::string m_band = "unset";
 };
 
 KeepingCodec* g_codec = nullptr;
@@ -260,6 +272,9 @@ TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
     WorkerRig rig(64, 48, true);
     Screen screen(64, 48, rng);
     std::vector<Bytes> expected;
+    // The rows the codec is told changed: the pushed band widened to even
+    // rows, relative to the picture the codec got before.
+    std::vector<std::string> bands;
     const std::uint32_t t0 = static_cast<std::uint32_t>(GetTickMs()) - 10000;
     for (int i = 0; i < 20; ++i) {
         const int top = static_cast<int>(rng() % 40), rows = i % 5 == 4 ? 0 : 1 + static_cast<int>(rng() % 8);
@@ -268,8 +283,11 @@ TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
             // Through the plain interface: every row counts as changed.
             CDataPackage bytes(screen.bgra.size(), screen.bgra.data(), CDataPackage::FLAG_WRAP, screen.bgra.size());
             rig.worker.PushFrame(t0 + i, &bytes);
+            bands.push_back("0+-1");
         } else {
             rig.worker.PushPicture(t0 + i, screen.Picture(top, rows));
+            const int evenTop = top & ~1, evenEnd = std::min(48, (top + rows + 1) & ~1);
+            bands.push_back(i == 0 ? "0+-1" : rows == 0 ? "0+0" : std::to_string(evenTop) + "+" + std::to_string(evenEnd - evenTop));
         }
         expected.push_back(screen.WholeI420());
         rig.observer.WaitFor(i + 1);  // an encoder that keeps up
@@ -277,6 +295,7 @@ TEST(VideoWorkerConversion, ThePushedBgraReachesTheCodecAsI420WithoutACopy) {
     rig.Stop();
     EXPECT_EQ(rig.codec.param.inputFormat, UC_PIX_I420);
     EXPECT_EQ(rig.codec.inputs, expected);
+    EXPECT_EQ(rig.codec.bands, bands);
     // No whole picture was copied on its way: one conversion (or none) each.
     const CVideoEncodingWorker::PictureStats stats = rig.worker.GetPictureStats();
     EXPECT_EQ(stats.nByteCopies, 0u);
@@ -327,6 +346,9 @@ TEST(VideoWorkerConversion, PicturesLeftOutInAPauseOrOfAnotherSizeDoNotLeaveStal
     expected.push_back(screen.WholeI420());
     rig.Stop();
     EXPECT_EQ(rig.codec.inputs, expected);
+    // After each left-out picture the codec hears that any row may differ.
+    const std::vector<std::string> bands = {"0+-1", "0+-1", "0+-1"};
+    EXPECT_EQ(rig.codec.bands, bands);
     EXPECT_EQ(rig.worker.GetPictureStats().nLeftOut, 2u);
 }
 

@@ -1,6 +1,5 @@
 #include "pulserecordstream.h"
 
-
 #include <pulse/pulseaudio.h>
 
 #include <utility>
@@ -87,11 +86,10 @@ bool CPulseRecordStream::Peek(const void*& data, std::size_t& bytes) {
 
 void CPulseRecordStream::Drop() { pa_stream_drop(m_pStream); }
 
-bool CPulseRecordStream::ServerLatencyUs(std::uint64_t& sourceUs, std::uint64_t& sinkUs) const {
+bool CPulseRecordStream::ServerLatencyUs(std::uint64_t& usec) const {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_pStream);
     if (!timing) return false;
-    sourceUs = timing->source_usec + timing->transport_usec;
-    sinkUs = timing->sink_usec;
+    usec = timing->source_usec + timing->transport_usec;
     return true;
 }
 

@@ -5,15 +5,12 @@
 
 #include <sys/mman.h>
 
-namespace {
-constexpr std::size_t kAlign = 64;  // whole cache lines (mappings start on a page anyway)
-}
-
 CI420PicturePool::CPicture::CPicture(int nWidth, int nHeight)
     : m_nWidth(nWidth),
       m_nHeight(nHeight),
-      m_nBytes(static_cast<std::size_t>(nWidth) * static_cast<std::size_t>(nHeight) * 3 / 2) {
-    const std::size_t mapped = std::max<std::size_t>((m_nBytes + kAlign - 1) / kAlign * kAlign, kAlign);
+      m_nBytes(I420Planes::PackedBytes(nWidth, nHeight)) {
+    // A mapping starts on a page, which also suits the vector loads.
+    const std::size_t mapped = std::max<std::size_t>(m_nBytes, 1);
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     m_pData = std::unique_ptr<std::uint8_t, Unmap>(static_cast<std::uint8_t*>(p), Unmap(mapped));
@@ -24,9 +21,7 @@ void CI420PicturePool::CPicture::Unmap::operator()(std::uint8_t* p) const {
 }
 
 I420Planes CI420PicturePool::CPicture::Planes() const {
-    const std::size_t luma = static_cast<std::size_t>(m_nWidth) * static_cast<std::size_t>(m_nHeight);
-    std::uint8_t* base = m_pData.get();
-    return I420Planes{base, base + luma, base + luma + luma / 4, m_nWidth, m_nWidth / 2};
+    return I420Planes::Packed(m_pData.get(), m_nWidth, m_nHeight);
 }
 
 CI420PicturePool::CPicture* CI420PicturePool::Acquire(int nWidth, int nHeight, const CPicture* pKeep) {

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "basekit/logwrapper.h"
+#include "bgratoi420.h"
 
 namespace {
 
@@ -383,21 +384,20 @@ bool CX264Encoder::_WrapI420(const unsigned char* pPicture, int nLength, int nWi
         nWidth != m_param.width || nHeight != m_param.height) {
         return false;
     }
-    const std::size_t luma = static_cast<std::size_t>(nWidth) * static_cast<std::size_t>(nHeight);
-    if (nLength < 0 || static_cast<std::size_t>(nLength) < luma + luma / 2) {
+    if (nLength < 0 || static_cast<std::size_t>(nLength) < I420Planes::PackedBytes(nWidth, nHeight)) {
         return false;
     }
     x264_picture_init(&pic);
     pic.img.i_csp = X264_CSP_I420;
     pic.img.i_plane = 3;
     // x264 only reads the planes of an input picture.
-    auto* base = const_cast<unsigned char*>(pPicture);
-    pic.img.plane[0] = base;
-    pic.img.plane[1] = base + luma;
-    pic.img.plane[2] = base + luma + luma / 4;
-    pic.img.i_stride[0] = nWidth;
-    pic.img.i_stride[1] = nWidth / 2;
-    pic.img.i_stride[2] = nWidth / 2;
+    const I420Planes planes = I420Planes::Packed(const_cast<unsigned char*>(pPicture), nWidth, nHeight);
+    pic.img.plane[0] = planes.pY;
+    pic.img.plane[1] = planes.pU;
+    pic.img.plane[2] = planes.pV;
+    pic.img.i_stride[0] = planes.nStrideY;
+    pic.img.i_stride[1] = planes.nStrideUV;
+    pic.img.i_stride[2] = planes.nStrideUV;
     return true;
 }
 

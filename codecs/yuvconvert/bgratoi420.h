@@ -7,6 +7,7 @@
 // Stateless; any thread. Pointers belong to the caller.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The three planes of an I420 picture.
@@ -16,6 +17,17 @@ struct I420Planes {
     std::uint8_t* pV = nullptr;
     int nStrideY = 0;
     int nStrideUV = 0;
+
+    // Bytes of a tightly packed I420 picture of that (even) size: Y, then
+    // U, then V, each row exactly as long as the plane is wide.
+    static std::size_t PackedBytes(int nWidth, int nHeight) {
+        return static_cast<std::size_t>(nWidth) * static_cast<std::size_t>(nHeight) * 3 / 2;
+    }
+    // The planes of such a picture whose first byte is pBase.
+    static I420Planes Packed(std::uint8_t* pBase, int nWidth, int nHeight) {
+        const std::size_t luma = static_cast<std::size_t>(nWidth) * static_cast<std::size_t>(nHeight);
+        return I420Planes{pBase, pBase + luma, pBase + luma + luma / 4, nWidth, nWidth / 2};
+    }
 };
 
 class CBgraToI420 {

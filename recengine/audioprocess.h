@@ -47,6 +47,12 @@ struct AudioQueueItem {
     std::uint32_t reserved = 0;
     std::uint64_t timestampNs = 0;     // timestamp after alignment
     std::uint64_t timestampNs2 = 0;    // the same value
+    // The capture time of the first frame as the capture layer estimated it,
+    // on the engine clock (before the snap, which puts blocks on a timeline of
+    // read times): what the rate correction measures the age of the sound by.
+    // An estimate more than 250 ms off that timeline (a source that delivers
+    // seconds at once) is replaced by the timeline's value.
+    std::uint64_t captureNs = 0;
     bool bIsInputDevice = false;
 
     AudioQueueItem() = default;
@@ -90,7 +96,8 @@ public:
     // rewrites the block's timestampNs with the aligned value. Null is ignored.
     void PushAudioBlock(CapturedAudioBlock* block);
 
-    // IDataGetter
+    // IDataGetter. PeekFrontTimestamp gives the front block's capture time
+    // (AudioQueueItem::captureNs).
     bool PeekFrontTimestamp(bool bInput, std::uint64_t* timestampNs) override;
     bool ReadBlock(bool bInput, std::uint32_t maxFrames, std::uint8_t** buffer,
                    std::uint32_t* byteLength) override;
@@ -101,8 +108,8 @@ public:
 private:
     AudioSourceState& Source(bool bInput) { return bInput ? m_Input : m_Output; }
     // The timeline rules for one block; true when the block continues its source.
-    static bool AlignBlock(AudioSourceState& state, CapturedAudioBlock& block);
-    static void Enqueue(AudioSourceState& state, const CapturedAudioBlock& block);
+    static bool AlignBlock(AudioSourceState& state, CapturedAudioBlock& block, std::uint64_t& captureNs);
+    static void Enqueue(AudioSourceState& state, const CapturedAudioBlock& block, std::uint64_t captureNs);
     static void Flush(AudioSourceState& state);
 
     std::mutex m_lock;

@@ -117,6 +117,7 @@ std::uint32_t CAudioRateCorrector::Drain(std::int16_t* out, std::uint32_t frames
 void CAudioRateCorrector::StartRunning(double fill) {
     m_bRunning = true;
     if (!m_bLearned) {
+        m_dStartFill = fill;
         m_nLearnCount = 0;
         m_dLearnSum = 0.0;
         return;

@@ -51,6 +51,11 @@
 // exactly 1 and the position on a whole frame (the clocks agree), frames are
 // copied unchanged, bit for bit.
 //
+// Time stamps. The fill counts frames from the capture time of the next
+// frame to be consumed to the slot's start, so the audio of a slot was
+// captured DelayFrames() before the slot's start; the encoding worker stamps
+// its frames with that time, whatever fill a run happened to settle on.
+//
 // Limits. A backlog beyond kMaxBufferedFrames (a source off by more than the
 // correction range) is cut back to the fill held, in one step, and logged. A
 // source whose input stops for kIdleSlotsToPlayOut slots plays out what it
@@ -107,6 +112,10 @@ public:
     double RateEstimate() const { return 1.0 + m_dIntegral; }
     // The fill held (frames as of a slot's start); 0 until it has been measured.
     double TargetFill() const { return m_bLearned ? m_dTarget : 0.0; }
+    // How long before a slot's start the audio this source gives for the slot
+    // was captured, in frames: the fill held, or, until it is measured, the
+    // fill the source started with. 0 before the source first ran.
+    double DelayFrames() const { return m_bLearned ? m_dTarget : m_dStartFill; }
     std::uint32_t PrimeFrames() const { return m_nPrimeFrames; }
     std::uint32_t Underruns() const { return m_nUnderruns; }
 
@@ -143,6 +152,7 @@ private:
     std::uint32_t m_nLearnCount = 0;
     double m_dLearnSum = 0.0;
     double m_dTarget = 0.0;
+    double m_dStartFill = 0.0; // the fill at the last start before the target was learned
     double m_dFill = 0.0;      // smoothed fill
     double m_dIntegral = 0.0;  // estimated rate error
 };

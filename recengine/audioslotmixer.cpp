@@ -13,6 +13,11 @@ std::uint32_t CAudioSlotMixer::MixSlot(IDataGetter* getter, std::uint64_t slotSt
     return Combine(inputFrames, outputFrames, out);
 }
 
+std::uint64_t CAudioSlotMixer::CaptureDelayNs() const {
+    const double frames = m_Output.DelayFrames() > 0.0 ? m_Output.DelayFrames() : m_Input.DelayFrames();
+    return frames > 0.0 ? static_cast<std::uint64_t>(frames * 1e9 / CAudioRateCorrector::kSampleRate + 0.5) : 0;
+}
+
 void CAudioSlotMixer::CollectRest(IDataGetter* getter) {
     m_Input.Collect(getter);
     m_Output.Collect(getter);

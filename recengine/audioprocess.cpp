@@ -177,7 +177,15 @@ bool CAudioProcess::PeekFrontTimestamp(bool bInput, std::uint64_t* timestampNs) 
     std::lock_guard<std::mutex> lock(m_lock);
     AudioSourceState& state = Source(bInput);
     if (state.queue.empty()) return false;
-    if (timestampNs) *timestampNs = state.queue.front().captureNs;
+    if (timestampNs) *timestampNs = state.queue.front().timestampNs;
+    return true;
+}
+
+bool CAudioProcess::PeekFrontCaptureTime(bool bInput, std::uint64_t* captureNs) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    AudioSourceState& state = Source(bInput);
+    if (state.queue.empty()) return false;
+    if (captureNs) *captureNs = state.queue.front().captureNs;
     return true;
 }
 

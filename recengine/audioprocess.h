@@ -49,8 +49,8 @@ struct AudioQueueItem {
     std::uint64_t timestampNs2 = 0;    // the same value
     // The capture time of the first frame as the capture layer estimated it,
     // on the engine clock (before the snap, which puts blocks on a timeline of
-    // read times): what the rate correction measures the age of the sound by.
-    // An estimate more than 250 ms off that timeline (a source that delivers
+    // read times): what the encoding worker stamps the sound with. An
+    // estimate more than 250 ms off that timeline (a source that delivers
     // seconds at once) is replaced by the timeline's value.
     std::uint64_t captureNs = 0;
     bool bIsInputDevice = false;
@@ -76,7 +76,7 @@ struct AudioSourceState {
     std::list<AudioQueueItem> queue;  // oldest first
 };
 
-class CAudioProcess : public IDataGetter {
+class CAudioProcess : public IDataGetter, public IAudioCaptureTime {
 public:
     CAudioProcess();
     // Stops the encoding worker if it still runs (it reads from this object),
@@ -96,11 +96,13 @@ public:
     // rewrites the block's timestampNs with the aligned value. Null is ignored.
     void PushAudioBlock(CapturedAudioBlock* block);
 
-    // IDataGetter. PeekFrontTimestamp gives the front block's capture time
-    // (AudioQueueItem::captureNs).
+    // IDataGetter: PeekFrontTimestamp gives the front block's aligned time
+    // stamp, on the timeline the rate correction measures the fill against.
     bool PeekFrontTimestamp(bool bInput, std::uint64_t* timestampNs) override;
     bool ReadBlock(bool bInput, std::uint32_t maxFrames, std::uint8_t** buffer,
                    std::uint32_t* byteLength) override;
+    // IAudioCaptureTime: the front block's AudioQueueItem::captureNs.
+    bool PeekFrontCaptureTime(bool bInput, std::uint64_t* captureNs) override;
 
     // Frames queued for a source (for monitoring and tests).
     std::uint64_t GetQueuedFrames(bool bInput);

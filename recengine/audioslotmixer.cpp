@@ -14,8 +14,8 @@ std::uint32_t CAudioSlotMixer::MixSlot(IDataGetter* getter, std::uint64_t slotSt
 }
 
 std::uint64_t CAudioSlotMixer::CaptureDelayNs() const {
-    const double frames = m_Output.DelayFrames() > 0.0 ? m_Output.DelayFrames() : m_Input.DelayFrames();
-    return frames > 0.0 ? static_cast<std::uint64_t>(frames * 1e9 / CAudioRateCorrector::kSampleRate + 0.5) : 0;
+    const CAudioRateCorrector& source = m_Output.DelayFrames() > 0.0 ? m_Output : m_Input;
+    return static_cast<std::uint64_t>(source.CaptureDelayNs() + 0.5);
 }
 
 void CAudioSlotMixer::CollectRest(IDataGetter* getter) {

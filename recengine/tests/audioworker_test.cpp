@@ -233,7 +233,7 @@ struct SourceFigures {
     double ratio = 1.0;
     double maxRatioStep = 0.0;  // largest change of the ratio from one slot to the next
     double minRatio = 2.0, maxRatio = 0.0;  // after the first minute
-    double delayMs = 0.0;  // the corrector's DelayFrames at the end, in ms
+    double delayMs = 0.0;  // the corrector's CaptureDelayNs at the end, in ms
 };
 
 struct SimFigures {
@@ -334,7 +334,7 @@ SimFigures RunMixerSimulation(std::vector<CSimCapture*> captures, double seconds
         s.underruns = corr.Underruns();
         s.rateEstimate = corr.RateEstimate();
         s.ratio = corr.Ratio();
-        s.delayMs = corr.DelayFrames() * 1000.0 / kFs;
+        s.delayMs = corr.CaptureDelayNs() / 1e6;
     }
     return fig;
 }
@@ -609,19 +609,32 @@ TEST(AudioRateCorrection, TheDelayIsTheAgeOfTheSoundWhateverTheLatencyAndTheFill
 }
 
 // The same sound delivered at the same times: a stream that reports 25 ms
-// more latency moves the capture times, and so the delay, by exactly that.
+// more latency moves the capture times, and so the delay, by exactly that,
+// while the fill the rate correction holds, measured on the read-time line,
+// stays where it was (a fill judged against the capture estimates let a
+// loopback beside a microphone switch run dry for half-second stretches).
 TEST(AudioRateCorrection, ALatencyTheStreamReportsMovesTheDelayByExactlyAsMuch) {
     const std::uint64_t start = 700 * kSec;
     double delay[2] = {};
+    double fill[2] = {};
     for (int more = 0; more < 2; ++more) {
         CSimCapture loop(false, 0.0, ToneShape{}, start + 2 * kMs, 41);
         loop.SetStreamLatency(10 * kMs);
         loop.ReportMoreLatency(more * 25 * kMs);
-        const SimFigures fig = RunMixerSimulation({&loop}, 12.0, start);
-        delay[more] = fig.source[0].delayMs;
-        EXPECT_EQ(fig.source[0].underruns, 0u);
+        CAudioProcess proc;
+        CAudioSlotMixer mixer;
+        std::vector<std::uint8_t> out(CAudioSlotMixer::kSlotBytes);
+        for (std::uint64_t n = 0; n < 12 * 44100 / 1024; ++n) {
+            const std::uint64_t slotStart = GridNs(start, n * 1024);
+            loop.PushDue(proc, slotStart);
+            mixer.MixSlot(&proc, slotStart, out.data());
+        }
+        delay[more] = mixer.Source(false).CaptureDelayNs() / 1e6;
+        fill[more] = mixer.Source(false).DelayFrames();
+        EXPECT_EQ(mixer.Source(false).Underruns(), 0u);
     }
     EXPECT_NEAR(delay[1] - delay[0], 25.0, 0.05);
+    EXPECT_EQ(fill[1], fill[0]);
 }
 
 // The worker stamps each frame with its slot's start less the mixer's delay.
@@ -645,7 +658,7 @@ TEST(AudioEncodingWorker, FramesAreStampedWithTheCaptureTimeOfTheirAudio) {
         }
         const auto frames = sink.Frames();
         ASSERT_GT(frames.size(), 100u);
-        const double delayMs = worker.Mixer().Source(false).DelayFrames() * 1000.0 / kFs;
+        const double delayMs = worker.Mixer().Source(false).CaptureDelayNs() / 1e6;
         EXPECT_GT(delayMs, latencyMs + 20.0) << "at least the start-up fill behind the capture";
         // The last frame pushed carries the slot two slots back (the encoder holds two).
         const std::uint64_t slots = (now - start) * 44100 / kSec / 1024 + 1;
@@ -730,7 +743,7 @@ TEST(AudioEncodingWorker, RecordsBothSourcesDriftingOnTheSlotGridAndTheAudioHold
     for (std::size_t k = 1; k < frames.size(); ++k) ASSERT_GT(frames[k].timestampMs, frames[k - 1].timestampMs);
     ExpectStampsFollowOn(std::vector<CCollectSink::Frame>(frames.begin() + 10, frames.end()), 2.5);
     const double delayMs = static_cast<double>(worker.Mixer().CaptureDelayNs()) / 1e6;
-    EXPECT_NEAR(delayMs, worker.Mixer().Source(false).DelayFrames() * 1000.0 / kFs, 0.01);
+    EXPECT_NEAR(delayMs, worker.Mixer().Source(false).CaptureDelayNs() / 1e6, 0.01);
     const double slot10 = (static_cast<double>(frames[10].timestampMs) + delayMs - static_cast<double>(start / kMs)) /
                           kFrameMs;
     EXPECT_NEAR(slot10, std::round(slot10), 0.15) << "on the slot grid, the delay before it";

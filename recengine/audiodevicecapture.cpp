@@ -340,10 +340,10 @@ void CAudioDeviceCapture::_DeliverFragment(const Snapshot& snap, const void* dat
     block.frames = static_cast<std::uint32_t>(bytes / frameBytes);
     block.byteLength = block.frames * frameBytes;
     block.data = static_cast<const std::uint8_t*>(data);
-    block.timestampNs = snap.bIsInputDevice ? _MicrophoneTime(snap, block.captureTimeNs, bytes) : GetTickNs();
+    block.timestampNs = _CaptureTime(snap, block.captureTimeNs, bytes);
     if (snap.pResample) {
         // Frames the resampler still holds are older than this fragment.
-        const int delayFrames = snap.bIsInputDevice ? snap.pResample->GetDelayFrames() : 0;
+        const int delayFrames = snap.pResample->GetDelayFrames();
         std::uint32_t outBytes = 0;
         const std::uint8_t* outData = nullptr;
         snap.pResample->Resample(block.byteLength, block.data, &outBytes, &outData);
@@ -363,18 +363,29 @@ void CAudioDeviceCapture::_DeliverFragment(const Snapshot& snap, const void* dat
     if (!m_pauseEvent.IsSignaled() && snap.pSink) snap.pSink->OnAudioCaptured(this, &block);
 }
 
-std::uint64_t CAudioDeviceCapture::_MicrophoneTime(const Snapshot& snap, std::uint64_t readNs,
-                                                   std::size_t bytes) {
+std::uint64_t CAudioDeviceCapture::_CaptureTime(const Snapshot& snap, std::uint64_t readNs,
+                                                std::size_t bytes) {
     const std::uint64_t bytesPerSecond =
         static_cast<std::uint64_t>(snap.sampleRate) * snap.bytesPerSample * snap.channels;
     // Still buffered here from this fragment's first frame on (the fragment
     // stays in the buffer until it is dropped).
     std::size_t buffered = snap.pStream->Readable();
     if (buffered == static_cast<std::size_t>(-1) || buffered < bytes) buffered = bytes;
-    std::uint64_t latencyNs = static_cast<std::uint64_t>(buffered) * 1000000000ULL / bytesPerSecond;
-    std::uint64_t serverUs = 0;
-    if (snap.pStream->ServerLatencyUs(serverUs) && serverUs < 1000000ULL) latencyNs += serverUs * 1000ULL;
-    const std::uint64_t measured = readNs > latencyNs ? readNs - latencyNs : 0;
+    std::int64_t latencyNs = static_cast<std::int64_t>(static_cast<std::uint64_t>(buffered) * 1000000000ULL /
+                                                       bytesPerSecond);
+    // A report beyond a second either way is not believed.
+    // The server's part; a report beyond a second is not believed.
+    std::uint64_t sourceUs = 0;
+    std::uint64_t sinkUs = 0;
+    if (snap.pStream->ServerLatencyUs(sourceUs, sinkUs) && sourceUs < 1000000ULL && sinkUs < 1000000ULL) {
+        latencyNs += static_cast<std::int64_t>(sourceUs) * 1000;
+        latencyNs -= static_cast<std::int64_t>(_SinkLeadUs(sinkUs)) * 1000;
+    }
+    // On a monitor the sound may be read before it plays: the capture time
+    // (when it plays) may then lie after the read.
+    const std::uint64_t measured =
+        latencyNs >= 0 ? (readNs > static_cast<std::uint64_t>(latencyNs) ? readNs - latencyNs : 0)
+                       : readNs + static_cast<std::uint64_t>(-latencyNs);
 
     constexpr std::uint64_t kResyncNs = 50000000ULL;
     std::uint64_t estimate = measured;
@@ -390,6 +401,13 @@ std::uint64_t CAudioDeviceCapture::_MicrophoneTime(const Snapshot& snap, std::ui
     chain.bValid = true;
     chain.nextNs = estimate + static_cast<std::uint64_t>(bytes) * 1000000000ULL / bytesPerSecond;
     return estimate;
+}
+
+std::uint64_t CAudioDeviceCapture::_SinkLeadUs(std::uint64_t reportUs) {
+    m_sinkReportsUs[m_nSinkReports++ % m_sinkReportsUs.size()] = reportUs;
+    const auto end = m_sinkReportsUs.begin() +
+                     static_cast<std::ptrdiff_t>(std::min<std::size_t>(m_nSinkReports, m_sinkReportsUs.size()));
+    return std::min<std::uint64_t>(*std::max_element(m_sinkReportsUs.begin(), end), kMaxSinkLeadUs);
 }
 
 void CAudioDeviceCapture::_OnOverflow() {

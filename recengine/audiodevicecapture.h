@@ -8,23 +8,31 @@
 // Samples are S16LE at the device's native rate and channel count where
 // possible, delivered in 10 ms fragments; the stream buffers up to 5 s.
 //
-// Block times (engine clock, GetTickNs): a microphone block carries the
-// capture time of its first frame: the read time minus the stream latency
-// (the sound still buffered for this client from the block's first frame
-// on, plus the source's and the transport's latency as the server last
-// reported them) and minus the resampler's delay. Since a late wake-up can
-// only make that estimate later, consecutive blocks are chained (each one
-// expected where the previous one's frames end) and the estimate follows
-// measurements below the chain quickly (a quarter of the difference per
-// block) and above it slowly (a 32nd); a jump of more
-// than 50 ms (lost sound, an overflow) starts the chain again. A loopback
-// block carries its read time.
+// Block times (engine clock, GetTickNs): a block carries the capture time
+// of its first frame: the read time minus the stream latency (the sound
+// still buffered for this client from the block's first frame on, plus the
+// source's and the transport's latency as the server last reported them)
+// and minus the resampler's delay. For loopback the source is the sink's
+// monitor, which gets the sound when the sink mixes it, before it plays: the
+// sink's latency is taken off, and the block carries the time its first
+// frame plays. A sink mixes ahead in periods and its latency is largest just
+// after it has mixed, when the monitor gets the sound; the reports come at
+// any phase, so the largest of the last 64 stands for that moment. It counts
+// up to 100 ms: a sink that mixes further ahead (a lone player with a long
+// buffer) would put the sound beyond what the engine's timeline accepts
+// after its read.
+// Since a late wake-up can only make that estimate later, consecutive blocks
+// are chained (each one expected where the previous one's frames end) and
+// the estimate follows measurements below the chain quickly (a quarter of
+// the difference per block) and above it slowly (a 32nd); a jump of more
+// than 50 ms (lost sound, an overflow) starts the chain again.
 //
 // A device that goes away, or a server that dies, ends the capture thread:
 // IsCapturing() turns false and StopCapture() still works. An object is
 // started once; the engine creates a fresh one for every start.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -87,7 +95,7 @@ private:
         std::string sourceName;  // the source to record
     };
 
-    // The chain of microphone block times (capture thread only).
+    // The chain of block times (capture thread only).
     struct TimeChain {
         bool bValid = false;
         std::uint64_t nextNs = 0;  // where the next block is expected to start
@@ -104,8 +112,13 @@ private:
     // Reads and delivers every fragment the stream holds; 0 or negative.
     int _DrainPackets(const Snapshot& snap);
     void _DeliverFragment(const Snapshot& snap, const void* data, std::size_t bytes);
-    // The first frame's capture time of a microphone fragment of `bytes`.
-    std::uint64_t _MicrophoneTime(const Snapshot& snap, std::uint64_t readNs, std::size_t bytes);
+    // The first frame's capture time of a fragment of `bytes`.
+    std::uint64_t _CaptureTime(const Snapshot& snap, std::uint64_t readNs, std::size_t bytes);
+    // How long before it plays a monitor gets the sound, from a new report
+    // of the sink's latency: the largest of the recent reports (see above),
+    // at most kMaxSinkLeadUs.
+    std::uint64_t _SinkLeadUs(std::uint64_t reportUs);
+    static constexpr std::uint64_t kMaxSinkLeadUs = 100 * 1000;
     void _OnOverflow();
     void _ReleaseEndpoint();
 
@@ -130,4 +143,7 @@ private:
     std::uint32_t m_dwSampleRate = 0;
     std::uint32_t m_dwChannels = 0;
     TimeChain m_timeChain;
+    // The last sink latency reports of a monitor (capture thread only).
+    std::array<std::uint64_t, 64> m_sinkReportsUs{};
+    std::size_t m_nSinkReports = 0;
 };

@@ -76,8 +76,8 @@ bool CAudioEncodingWorker::OpenStream(std::uint64_t startNs) {
     m_nSlotStartNs = startNs;
     m_nSamples = 0;
     m_nFramesOut = 0;
-    m_nLastStampSamples = 0;
-    m_PendingSamples.clear();
+    m_nLastStampNs = 0;
+    m_PendingStamps.clear();
     return true;
 }
 
@@ -98,7 +98,7 @@ void CAudioEncodingWorker::CloseStream(std::uint64_t nowNs) {
         m_Mixer.CollectRest(m_pStreamGetter);
         while (const std::uint32_t bytes = m_Mixer.MixRest(m_Run)) {
             const std::uint64_t slotEndNs = NextSlotEnd();
-            EncodeBuff(m_Run, bytes, m_nSamples);
+            EncodeBuff(m_Run, bytes, StampFor(m_nSlotStartNs));
             m_nSlotStartNs = slotEndNs;
         }
     }
@@ -130,10 +130,17 @@ void CAudioEncodingWorker::EncodeData(std::uint64_t /*slotEndNs*/, std::uint64_t
     if (!m_pStreamGetter) return;
     const std::uint32_t bytes = m_Mixer.MixSlot(m_pStreamGetter, slotStartNs, m_Run);
     if (!bytes) return;
-    EncodeBuff(m_Run, bytes, m_nSamples);
+    EncodeBuff(m_Run, bytes, StampFor(slotStartNs));
 }
 
-void CAudioEncodingWorker::EncodeBuff(const std::uint8_t* buffer, std::uint32_t length, std::uint64_t slotEndSamples) {
+std::uint64_t CAudioEncodingWorker::StampFor(std::uint64_t slotStartNs) const {
+    std::uint64_t delayNs = m_Mixer.CaptureDelayNs();
+    // Silence while the sources start up: the delay they are about to have.
+    if (delayNs == 0) delayNs = std::uint64_t{CAudioRateCorrector::kInitialPrimeFrames} * 1000000000ULL / kSampleRate;
+    return slotStartNs > delayNs ? slotStartNs - delayNs : 0;
+}
+
+void CAudioEncodingWorker::EncodeBuff(const std::uint8_t* buffer, std::uint32_t length, std::uint64_t stampNs) {
     if (!m_pStreamSink || !m_pCodec) {
         UC_LOG_THIS(CLogWrapper::LOG_INFO, "Thread go stop");
         return;
@@ -147,30 +154,32 @@ void CAudioEncodingWorker::EncodeBuff(const std::uint8_t* buffer, std::uint32_t 
         UC_LOG_THIS(CLogWrapper::LOG_ERROR, "EncodeBuff fail!");
         return;
     }
-    m_PendingSamples.push_back(slotEndSamples);
+    m_PendingStamps.push_back(stampNs);
     PushFrame(out, outLen);
 }
 
 void CAudioEncodingWorker::PushFrame(const unsigned char* data, int length) {
     if (!data || length <= 0) return;
-    std::uint64_t stampSamples;
-    if (m_nFramesOut < m_nPrimingFrames && !m_PendingSamples.empty()) {
+    // A frame's duration in ns, for n frames: n x 1024 x 1e9 / 44100.
+    const auto frames = [](std::uint64_t n) { return n * kSlotFrames * 1000000000ULL / kSampleRate; };
+    std::uint64_t stampNs;
+    if (m_nFramesOut < m_nPrimingFrames && !m_PendingStamps.empty()) {
         // Priming: the frames before the first slot's audio.
-        const std::uint64_t back = (m_nPrimingFrames - m_nFramesOut) * kSlotFrames;
-        const std::uint64_t first = m_PendingSamples.front();
-        stampSamples = first > back ? first - back : 0;
-    } else if (!m_PendingSamples.empty()) {
-        stampSamples = m_PendingSamples.front();
-        m_PendingSamples.pop_front();
+        const std::uint64_t back = frames(m_nPrimingFrames - m_nFramesOut);
+        const std::uint64_t first = m_PendingStamps.front();
+        stampNs = first > back ? first - back : 0;
+    } else if (!m_PendingStamps.empty()) {
+        stampNs = m_PendingStamps.front();
+        m_PendingStamps.pop_front();
     } else {
-        stampSamples = m_nLastStampSamples + kSlotFrames;
+        stampNs = m_nLastStampNs + frames(1);
     }
-    m_nLastStampSamples = stampSamples;
+    // A source that starts (or restarts before its delay is measured) with
+    // more audio buffered than the one before moves the stamps back; they
+    // still increase, so the muxer keeps the order.
+    if (m_nFramesOut > 0 && stampNs < m_nLastStampNs + 1000000ULL) stampNs = m_nLastStampNs + 1000000ULL;
+    m_nLastStampNs = stampNs;
     ++m_nFramesOut;
-    // The time the frame's audio was captured: kStampLeadFrames before its slot's end.
-    const std::uint64_t gridNs = GridTimeNs(stampSamples);
-    constexpr std::uint64_t kLeadNs = std::uint64_t{kStampLeadFrames} * 1000000000ULL / kSampleRate;
-    const std::uint64_t stampNs = gridNs > kLeadNs ? gridNs - kLeadNs : 0;
     const auto timestampMs = static_cast<std::uint32_t>(stampNs / 1000000ULL);
     // The muxer's copy shares the package's bytes, and the codec reuses its
     // output memory: hand over bytes the package owns.

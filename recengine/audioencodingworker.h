@@ -10,16 +10,19 @@
 // frame.
 //
 // Time stamps: a frame is stamped, on the engine clock in milliseconds
-// (GetTickNs / 1e6), with the time its audio was captured. A slot's run is
-// the oldest audio the rate correctors hold when the slot begins, and they
-// hold at least their start-up fill (kInitialPrimeFrames) before a source
-// runs, so the run was captured about that long before the slot's start:
-// the frame is stamped kStampLeadFrames (one slot plus that fill) before the
-// slot's end. Stamped at the slot's end, the sound would sit about 60 ms
-// behind the picture. The AAC encoder returns each frame two calls later and
-// starts with one frame of priming; a frame is therefore stamped with the
-// slot whose audio it carries, and the priming frame one frame duration
-// before the first one, so consecutive frames are 1024/44100 s apart.
+// (GetTickNs / 1e6), with the time its audio was captured. The rate
+// correctors hold each source's fill, which counts from the capture time of
+// the next frame to be consumed to the slot's start, so a slot's run was
+// captured CAudioSlotMixer::CaptureDelayNs() before the slot began (the
+// loopback's delay, else the microphone's; the start-up fill while neither
+// runs yet): the frame is stamped with the slot's start less that delay. The
+// capture layer stamps its blocks with read time less the stream latency,
+// so neither the fill a run settles on nor the sound server's buffering moves
+// the sound against the picture. The AAC encoder returns each frame two
+// calls later and starts with one frame of priming; a frame is therefore
+// stamped with the slot whose audio it carries, and the priming frame one
+// frame duration before the first one. Stamps always increase (by at least
+// 1 ms when a source's start moves them back).
 //
 // Stop: the thread encodes the slots begun up to the stop, then everything
 // still queued or buffered for either source (slot by slot, continuing the
@@ -47,8 +50,6 @@ public:
     static constexpr std::uint32_t kSlotFrames = CAudioSlotMixer::kSlotFrames;
     // 1 024 000 / 44100 ms, rounded up.
     static constexpr int kWaitMs = 24;
-    // How far before its slot's end a frame is stamped (see above).
-    static constexpr std::uint32_t kStampLeadFrames = kSlotFrames + CAudioRateCorrector::kInitialPrimeFrames;
 
     CAudioEncodingWorker();
     // Stops the thread if it still runs.
@@ -89,7 +90,9 @@ private:
     std::uint64_t NextSlotEnd();
     std::uint64_t GridTimeNs(std::uint64_t samples) const;
     void EncodeData(std::uint64_t slotEndNs, std::uint64_t slotStartNs);
-    void EncodeBuff(const std::uint8_t* buffer, std::uint32_t length, std::uint64_t slotEndSamples);
+    // The capture time of the audio of the slot that begins at slotStartNs.
+    std::uint64_t StampFor(std::uint64_t slotStartNs) const;
+    void EncodeBuff(const std::uint8_t* buffer, std::uint32_t length, std::uint64_t stampNs);
     void PushFrame(const unsigned char* data, int length);
 
     std::mutex m_lock;
@@ -107,10 +110,10 @@ private:
     std::uint64_t m_nStartNs = 0;
     std::uint64_t m_nSlotStartNs = 0;
     std::uint64_t m_nSamples = 0;                  // samples of the grid up to the current slot's end
-    std::deque<std::uint64_t> m_PendingSamples;    // slot ends (grid samples) of runs the encoder holds
+    std::deque<std::uint64_t> m_PendingStamps;     // stamps (ns) of the runs the encoder holds
     std::uint64_t m_nPrimingFrames = 1;
     std::uint64_t m_nFramesOut = 0;
-    std::uint64_t m_nLastStampSamples = 0;
+    std::uint64_t m_nLastStampNs = 0;
     CAudioSlotMixer m_Mixer;
     std::uint8_t m_Run[CAudioSlotMixer::kSlotBytes] = {};
 };

@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::uint64_t kSnapWindowNs = 700000000ULL;      // jitter that is removed
 constexpr std::uint64_t kEngineClockNs = 2000000000ULL;    // a timestamp this close is on the engine clock
+constexpr std::uint64_t kCaptureEstimateNs = 250000000ULL; // a capture estimate this close to the line is believed
 constexpr std::uint32_t kFrameBytes = 4;                   // one stereo 16-bit sample frame
 
 std::uint64_t AbsDiff(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : b - a; }
@@ -42,7 +43,7 @@ void MixPcm16(std::uint8_t* out, int outLen, const std::uint8_t* a, int aLen, co
 
 AudioQueueItem::AudioQueueItem(AudioQueueItem&& o) noexcept
     : data(std::exchange(o.data, nullptr)), frames(o.frames), sampleRate(o.sampleRate),
-      reserved(o.reserved), timestampNs(o.timestampNs), timestampNs2(o.timestampNs2),
+      reserved(o.reserved), timestampNs(o.timestampNs), timestampNs2(o.timestampNs2), captureNs(o.captureNs),
       bIsInputDevice(o.bIsInputDevice) {}
 
 AudioQueueItem& AudioQueueItem::operator=(AudioQueueItem&& o) noexcept {
@@ -54,6 +55,7 @@ AudioQueueItem& AudioQueueItem::operator=(AudioQueueItem&& o) noexcept {
         reserved = o.reserved;
         timestampNs = o.timestampNs;
         timestampNs2 = o.timestampNs2;
+        captureNs = o.captureNs;
         bIsInputDevice = o.bIsInputDevice;
     }
     return *this;
@@ -103,14 +105,15 @@ void CAudioProcess::PushAudioBlock(CapturedAudioBlock* block) {
     if (!block) return;
     std::lock_guard<std::mutex> lock(m_lock);
     AudioSourceState& state = Source(block->bIsInputDevice);
-    if (AlignBlock(state, *block)) {
-        Enqueue(state, *block);
+    std::uint64_t captureNs = 0;
+    if (AlignBlock(state, *block, captureNs)) {
+        Enqueue(state, *block, captureNs);
     } else {
         Flush(state);
     }
 }
 
-bool CAudioProcess::AlignBlock(AudioSourceState& state, CapturedAudioBlock& block) {
+bool CAudioProcess::AlignBlock(AudioSourceState& state, CapturedAudioBlock& block, std::uint64_t& captureNs) {
     const std::uint64_t orig = block.timestampNs;
     bool accept = false;
     if (AbsDiff(block.captureTimeNs, block.timestampNs) < kEngineClockNs) {
@@ -130,6 +133,7 @@ bool CAudioProcess::AlignBlock(AudioSourceState& state, CapturedAudioBlock& bloc
     state.expectedNs = block.captureTimeNs + duration;
     const std::uint64_t mappingNs = state.offsetNs;  // the offset this block was mapped with
     block.timestampNs += state.offsetNs;
+    captureNs = orig + state.offsetNs;
 
     if (state.lastNs != 0) {
         const std::uint64_t diff = AbsDiff(block.timestampNs, state.lastNs);
@@ -139,15 +143,19 @@ bool CAudioProcess::AlignBlock(AudioSourceState& state, CapturedAudioBlock& bloc
             state.started = true;
             state.offsetNs = block.captureTimeNs - orig;
             block.timestampNs = orig + state.offsetNs;
+            captureNs = block.timestampNs;
         }
     }
+    // A capture estimate far from the read-time line (a source that delivers
+    // seconds at once) is not believed: the line stands for it.
+    if (AbsDiff(captureNs, block.timestampNs) > kCaptureEstimateNs) captureNs = block.timestampNs;
     // The next block is expected at expectedNs on the engine clock; a re-anchor
     // moves that reference by the change of the offset.
     state.lastNs = state.expectedNs + (state.offsetNs - mappingNs);
     return accept;
 }
 
-void CAudioProcess::Enqueue(AudioSourceState& state, const CapturedAudioBlock& block) {
+void CAudioProcess::Enqueue(AudioSourceState& state, const CapturedAudioBlock& block, std::uint64_t captureNs) {
     if (!block.data || block.byteLength == 0 || block.frames == 0) return;
     AudioQueueItem item;
     item.data = new CDataPackage(block.byteLength, block.data, CDataPackage::FLAG_NONE, block.byteLength);
@@ -155,6 +163,7 @@ void CAudioProcess::Enqueue(AudioSourceState& state, const CapturedAudioBlock& b
     item.sampleRate = block.sampleRate;
     item.timestampNs = block.timestampNs;
     item.timestampNs2 = block.timestampNs;
+    item.captureNs = captureNs;
     item.bIsInputDevice = block.bIsInputDevice;
     state.queue.push_back(std::move(item));
 }
@@ -169,6 +178,14 @@ bool CAudioProcess::PeekFrontTimestamp(bool bInput, std::uint64_t* timestampNs) 
     AudioSourceState& state = Source(bInput);
     if (state.queue.empty()) return false;
     if (timestampNs) *timestampNs = state.queue.front().timestampNs;
+    return true;
+}
+
+bool CAudioProcess::PeekFrontCaptureTime(bool bInput, std::uint64_t* captureNs) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    AudioSourceState& state = Source(bInput);
+    if (state.queue.empty()) return false;
+    if (captureNs) *captureNs = state.queue.front().captureNs;
     return true;
 }
 

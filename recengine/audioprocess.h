@@ -47,6 +47,12 @@ struct AudioQueueItem {
     std::uint32_t reserved = 0;
     std::uint64_t timestampNs = 0;     // timestamp after alignment
     std::uint64_t timestampNs2 = 0;    // the same value
+    // The capture time of the first frame as the capture layer estimated it,
+    // on the engine clock (before the snap, which puts blocks on a timeline of
+    // read times): what the encoding worker stamps the sound with. An
+    // estimate more than 250 ms off that timeline (a source that delivers
+    // seconds at once) is replaced by the timeline's value.
+    std::uint64_t captureNs = 0;
     bool bIsInputDevice = false;
 
     AudioQueueItem() = default;
@@ -70,7 +76,7 @@ struct AudioSourceState {
     std::list<AudioQueueItem> queue;  // oldest first
 };
 
-class CAudioProcess : public IDataGetter {
+class CAudioProcess : public IDataGetter, public IAudioCaptureTime {
 public:
     CAudioProcess();
     // Stops the encoding worker if it still runs (it reads from this object),
@@ -90,10 +96,13 @@ public:
     // rewrites the block's timestampNs with the aligned value. Null is ignored.
     void PushAudioBlock(CapturedAudioBlock* block);
 
-    // IDataGetter
+    // IDataGetter: PeekFrontTimestamp gives the front block's aligned time
+    // stamp, on the timeline the rate correction measures the fill against.
     bool PeekFrontTimestamp(bool bInput, std::uint64_t* timestampNs) override;
     bool ReadBlock(bool bInput, std::uint32_t maxFrames, std::uint8_t** buffer,
                    std::uint32_t* byteLength) override;
+    // IAudioCaptureTime: the front block's AudioQueueItem::captureNs.
+    bool PeekFrontCaptureTime(bool bInput, std::uint64_t* captureNs) override;
 
     // Frames queued for a source (for monitoring and tests).
     std::uint64_t GetQueuedFrames(bool bInput);
@@ -101,8 +110,8 @@ public:
 private:
     AudioSourceState& Source(bool bInput) { return bInput ? m_Input : m_Output; }
     // The timeline rules for one block; true when the block continues its source.
-    static bool AlignBlock(AudioSourceState& state, CapturedAudioBlock& block);
-    static void Enqueue(AudioSourceState& state, const CapturedAudioBlock& block);
+    static bool AlignBlock(AudioSourceState& state, CapturedAudioBlock& block, std::uint64_t& captureNs);
+    static void Enqueue(AudioSourceState& state, const CapturedAudioBlock& block, std::uint64_t captureNs);
     static void Flush(AudioSourceState& state);
 
     std::mutex m_lock;

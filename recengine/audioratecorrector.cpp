@@ -16,6 +16,8 @@ constexpr double kKp = 2.0 * kOmega / 44100.0;
 constexpr double kKi = kOmega * kOmega * kSlotSeconds / 44100.0;
 constexpr double kSmoothing = 1.0 / 32;  // exponential average over ~32 slots
 constexpr std::uint32_t kJitterSlots = 4;  // input back this soon after an underrun: the capture was late
+constexpr double kLagSmoothing = 1.0 / 64;
+constexpr double kLagJumpNs = 50e6;        // a lag this far off is taken at once (a new anchor)
 
 std::int16_t ToSample(double v) {
     const long r = std::lround(v);
@@ -39,6 +41,12 @@ std::uint32_t CAudioRateCorrector::BufferedFrames() const {
 std::uint32_t CAudioRateCorrector::Collect(IDataGetter* getter) {
     std::uint64_t frontNs = 0;
     if (!getter || !getter->PeekFrontTimestamp(m_bInput, &frontNs)) return 0;
+    if (auto* times = dynamic_cast<IAudioCaptureTime*>(getter)) {
+        std::uint64_t captureNs = 0;
+        if (times->PeekFrontCaptureTime(m_bInput, &captureNs)) {
+            UpdateLag(static_cast<double>(frontNs) - static_cast<double>(captureNs));
+        }
+    }
     // The queue was emptied by the previous call, so its front is the start
     // of a block and frontNs that block's first frame.
     std::uint32_t moved = 0;
@@ -67,6 +75,20 @@ std::uint32_t CAudioRateCorrector::Collect(IDataGetter* getter) {
         m_nIdleSlots = 0;
     }
     return moved;
+}
+
+void CAudioRateCorrector::UpdateLag(double lagNs) {
+    if (m_nLagCount == 0 || std::fabs(lagNs - m_dLagNs) > kLagJumpNs) m_nLagCount = 0;
+    // The mean of the first kLearnSlots values, then an exponential average.
+    ++m_nLagCount;
+    const double weight = m_nLagCount < kLearnSlots ? 1.0 / m_nLagCount : kLagSmoothing;
+    m_dLagNs += weight * (lagNs - m_dLagNs);
+}
+
+double CAudioRateCorrector::CaptureDelayNs() const {
+    const double frames = DelayFrames();
+    if (frames <= 0.0) return 0.0;
+    return std::max(0.0, frames * 1e9 / kSampleRate + m_dLagNs);
 }
 
 double CAudioRateCorrector::FillAt(std::uint64_t slotStartNs) const {
@@ -117,6 +139,7 @@ std::uint32_t CAudioRateCorrector::Drain(std::int16_t* out, std::uint32_t frames
 void CAudioRateCorrector::StartRunning(double fill) {
     m_bRunning = true;
     if (!m_bLearned) {
+        m_dStartFill = fill;
         m_nLearnCount = 0;
         m_dLearnSum = 0.0;
         return;

@@ -51,6 +51,17 @@
 // exactly 1 and the position on a whole frame (the clocks agree), frames are
 // copied unchanged, bit for bit.
 //
+// Time stamps. The fill counts frames from the timeline time of the next
+// frame to be consumed to the slot's start. The timeline follows the read
+// times, so that the fill does not move with the latency the sound server
+// reports. Where the getter also gives the capture layer's estimate of the
+// capture time (IAudioCaptureTime), the difference, the lag, says how much
+// older the sound is than the timeline says: the mean of the first
+// kLearnSlots collects, then an average over ~64, learned anew after a jump
+// of more than 50 ms. The audio of a slot was thus captured CaptureDelayNs()
+// (the fill held plus the lag) before the slot's start; the encoding worker
+// stamps its frames with that time, whatever fill a run happened to settle on.
+//
 // Limits. A backlog beyond kMaxBufferedFrames (a source off by more than the
 // correction range) is cut back to the fill held, in one step, and logged. A
 // source whose input stops for kIdleSlotsToPlayOut slots plays out what it
@@ -107,6 +118,16 @@ public:
     double RateEstimate() const { return 1.0 + m_dIntegral; }
     // The fill held (frames as of a slot's start); 0 until it has been measured.
     double TargetFill() const { return m_bLearned ? m_dTarget : 0.0; }
+    // How long before a slot's start the audio this source gives for the slot
+    // was captured, in frames: the fill held, or, until it is measured, the
+    // fill the source started with. 0 before the source first ran.
+    double DelayFrames() const { return m_bLearned ? m_dTarget : m_dStartFill; }
+    // How much older the sound is than its timeline says (ns; 0 without an
+    // estimate), and the delay of the slot's audio behind the slot's start
+    // with it: DelayFrames() as time plus the lag, at least 0; 0 before the
+    // source first ran.
+    double CaptureLagNs() const { return m_dLagNs; }
+    double CaptureDelayNs() const;
     std::uint32_t PrimeFrames() const { return m_nPrimeFrames; }
     std::uint32_t Underruns() const { return m_nUnderruns; }
 
@@ -116,6 +137,7 @@ private:
     void OnUnderrun();
     void UpdateRatio(double fill);
     double FillAt(std::uint64_t slotStartNs) const;
+    void UpdateLag(double lagNs);
     void LimitBacklog();
     // Writes up to `frames` output frames; `toEnd` also uses the last frames
     // (the interpolator's missing neighbours are taken as the last frame).
@@ -143,6 +165,10 @@ private:
     std::uint32_t m_nLearnCount = 0;
     double m_dLearnSum = 0.0;
     double m_dTarget = 0.0;
+    double m_dStartFill = 0.0; // the fill at the last start before the target was learned
     double m_dFill = 0.0;      // smoothed fill
     double m_dIntegral = 0.0;  // estimated rate error
+    // Capture time against the timeline.
+    std::uint32_t m_nLagCount = 0;  // values averaged since the last jump
+    double m_dLagNs = 0.0;
 };

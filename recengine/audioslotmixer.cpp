@@ -13,6 +13,11 @@ std::uint32_t CAudioSlotMixer::MixSlot(IDataGetter* getter, std::uint64_t slotSt
     return Combine(inputFrames, outputFrames, out);
 }
 
+std::uint64_t CAudioSlotMixer::CaptureDelayNs() const {
+    const CAudioRateCorrector& source = m_Output.DelayFrames() > 0.0 ? m_Output : m_Input;
+    return static_cast<std::uint64_t>(source.CaptureDelayNs() + 0.5);
+}
+
 void CAudioSlotMixer::CollectRest(IDataGetter* getter) {
     m_Input.Collect(getter);
     m_Output.Collect(getter);

@@ -32,6 +32,11 @@ public:
     std::uint32_t MixRest(std::uint8_t* out);
 
     const CAudioRateCorrector& Source(bool bInput) const { return bInput ? m_Input : m_Output; }
+    // How long before a slot's start the slot's audio was captured (ns): the
+    // loopback's delay once it has run, else the microphone's; 0 while
+    // neither has run. Each source keeps its own delay; the two are mixed as
+    // they come.
+    std::uint64_t CaptureDelayNs() const;
 
 private:
     std::uint32_t Combine(std::uint32_t inputFrames, std::uint32_t outputFrames, std::uint8_t* out) const;

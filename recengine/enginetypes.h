@@ -102,6 +102,21 @@ public:
                            std::uint32_t* byteLength) = 0;
 };
 
+// A second face of an IDataGetter (found with dynamic_cast): when the
+// sound of the front block was captured, as the capture layer estimated it
+// from the stream's latency. PeekFrontTimestamp gives the block's place on
+// its source's timeline, which follows the read times; the difference is
+// how much older the sound is than that line says.
+class IAudioCaptureTime {
+public:
+    // False when that queue is empty; else the front block's capture time in
+    // nanoseconds on the engine clock.
+    virtual bool PeekFrontCaptureTime(bool bInput, std::uint64_t* captureNs) = 0;
+
+protected:
+    ~IAudioCaptureTime() = default;
+};
+
 // Tells the engine that an audio device arrived or left.
 class IDeviceChangedSink {
 public:

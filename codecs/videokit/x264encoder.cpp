@@ -22,6 +22,12 @@ constexpr int kDefaultThreads = 2;
 constexpr int kMaxThreads = 16;
 constexpr int kDefaultVbvMs = 1000;
 constexpr int kDefaultCrf = 23;
+// The finest quantiser x264 may use. Below 16 an 8-bit picture looks no
+// better; without a floor, the average bit rate drives a still screen's
+// quantiser down to 0 within a few seconds, and every picture then re-codes
+// the unchanged screen (about 3 KB and 4.6 ms of encoding per 720p picture,
+// against 180 bytes and 2.5 ms with the floor).
+constexpr int kMinQp = 16;
 constexpr int kMaxDimension = 16384;
 constexpr int kMaxFps = 240;
 
@@ -168,6 +174,10 @@ void CX264Encoder::_BuildX264Param(const UcH264EncodeParam& param, int csp) {
     // Pictures may come with the macroblocks that did not change (a still
     // screen): x264 then skips their analysis.
     p.analyse.b_mb_info = 1;
+    // x264 leaves a macroblock flagged constant uncoded only while the
+    // quantiser is no finer than the reference's: the floor lets a still
+    // screen settle.
+    p.rc.i_qp_min = kMinQp;
     p.pf_log = X264Log;
     p.p_log_private = nullptr;
     p.i_log_level = X264_LOG_INFO;

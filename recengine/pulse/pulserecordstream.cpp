@@ -1,5 +1,6 @@
 #include "pulserecordstream.h"
 
+
 #include <pulse/pulseaudio.h>
 
 #include <utility>
@@ -86,10 +87,11 @@ bool CPulseRecordStream::Peek(const void*& data, std::size_t& bytes) {
 
 void CPulseRecordStream::Drop() { pa_stream_drop(m_pStream); }
 
-bool CPulseRecordStream::ServerLatencyUs(std::uint64_t& usec) const {
+bool CPulseRecordStream::ServerLatencyUs(std::uint64_t& sourceUs, std::uint64_t& sinkUs) const {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_pStream);
     if (!timing) return false;
-    usec = timing->source_usec + timing->transport_usec;
+    sourceUs = timing->source_usec + timing->transport_usec;
+    sinkUs = timing->sink_usec;
     return true;
 }
 

@@ -43,9 +43,12 @@ public:
     // The next fragment; data null for a hole. False on a failure.
     bool Peek(const void*& data, std::size_t& bytes);
     void Drop();
-    // The source's and the transport's latency as the server last reported
-    // them; false when there is no report yet.
-    bool ServerLatencyUs(std::uint64_t& usec) const;
+    // The server's part of the record latency as it last reported it:
+    // `sourceUs`, the source's and the transport's latency, and `sinkUs`, on
+    // a sink's monitor the sink's latency (the monitor has the sound when the
+    // sink mixes it, that long before it plays; 0 on other sources). False
+    // when there is no report yet.
+    bool ServerLatencyUs(std::uint64_t& sourceUs, std::uint64_t& sinkUs) const;
     int LastError() const;
 
 private:

@@ -137,8 +137,12 @@ TEST(AudioProcessTimeline, FirstBlockOnlyAnchorsAndContinuingBlocksAreQueuedWith
     proc.PushAudioBlock(&second.block);
     const std::uint64_t expected = t0 + 441ULL * kSec / 44100;
     EXPECT_EQ(second.block.timestampNs, expected) << "rewritten in place";
+    // The rate correction measures against the aligned timeline; the
+    // capture layer's own estimate of the block's capture time comes beside it.
     ASSERT_TRUE(proc.PeekFrontTimestamp(true, &ts));
     EXPECT_EQ(ts, expected);
+    ASSERT_TRUE(proc.PeekFrontCaptureTime(true, &ts));
+    EXPECT_EQ(ts, t0 + kBlockNs - 20 * kMs + 2 * kMs);
     EXPECT_EQ(proc.GetQueuedFrames(true), kBlockFrames);
 
     TestBlock third(true, kBlockFrames, t0 + 2 * kBlockNs - 20 * kMs, t0 + 2 * kBlockNs, 882);

@@ -91,6 +91,17 @@ public:
     std::uint64_t FramesDelivered() const { return m_nDelivered; }
     std::uint64_t FirstBlockFrames() const { return m_nFirstBlock; }
 
+    // The device's sound becomes readable latencyNs after its capture, and
+    // blocks carry the exact capture time of their first frame (what the
+    // capture layer estimates from the stream's latency).
+    void SetStreamLatency(std::uint64_t latencyNs) {
+        m_nLatencyNs = latencyNs;
+        m_bExactStamps = true;
+    }
+    // The same blocks at the same times, stamped as if the stream reported
+    // `moreNs` more latency.
+    void ReportMoreLatency(std::uint64_t moreNs) { m_nStampShiftNs = moreNs; }
+
     // The capture thread gets no time in [fromNs, toNs) (a machine under
     // load); its next read after that delivers everything produced meanwhile.
     void AddStall(std::uint64_t fromNs, std::uint64_t toNs) { m_Stalls.push_back({fromNs, toNs}); }
@@ -103,7 +114,9 @@ public:
         }
         while (m_nNextReadNs <= nowNs) {
             const std::uint64_t read = m_nNextReadNs;
-            const auto produced = static_cast<std::uint64_t>(static_cast<double>(read - m_nStartNs) * m_dRate / 1e9);
+            const std::uint64_t readable = read > m_nStartNs + m_nLatencyNs ? read - m_nLatencyNs : m_nStartNs;
+            const auto produced =
+                static_cast<std::uint64_t>(static_cast<double>(readable - m_nStartNs) * m_dRate / 1e9);
             const auto frames = static_cast<std::uint32_t>(produced - m_nDelivered);
             m_Pcm.resize(static_cast<std::size_t>(frames) * 2);
             for (std::uint32_t i = 0; i < frames; ++i) {
@@ -119,7 +132,8 @@ public:
             block.deviceSampleRate = 44100;
             block.sampleRate = 44100;
             block.captureTimeNs = read;
-            block.timestampNs = m_bInput ? read - 20 * kMs : read;
+            block.timestampNs = (m_bExactStamps ? static_cast<std::uint64_t>(CaptureNs(m_nDelivered))
+                                 : m_bInput ? read - 20 * kMs : read) - m_nStampShiftNs;
             block.bIsInputDevice = m_bInput;
             proc.PushAudioBlock(&block);
             if (m_nDelivered == 0) m_nFirstBlock = frames;
@@ -139,6 +153,9 @@ private:
     std::uint64_t m_nNextReadNs;
     std::uint64_t m_nDelivered = 0;
     std::uint64_t m_nFirstBlock = 0;
+    std::uint64_t m_nLatencyNs = 0;
+    std::uint64_t m_nStampShiftNs = 0;
+    bool m_bExactStamps = false;
     std::mt19937 m_Random;
     std::vector<std::int16_t> m_Pcm;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> m_Stalls;
@@ -216,6 +233,7 @@ struct SourceFigures {
     double ratio = 1.0;
     double maxRatioStep = 0.0;  // largest change of the ratio from one slot to the next
     double minRatio = 2.0, maxRatio = 0.0;  // after the first minute
+    double delayMs = 0.0;  // the corrector's CaptureDelayNs at the end, in ms
 };
 
 struct SimFigures {
@@ -316,6 +334,7 @@ SimFigures RunMixerSimulation(std::vector<CSimCapture*> captures, double seconds
         s.underruns = corr.Underruns();
         s.rateEstimate = corr.RateEstimate();
         s.ratio = corr.Ratio();
+        s.delayMs = corr.CaptureDelayNs() / 1e6;
     }
     return fig;
 }
@@ -409,27 +428,18 @@ double ToneAmplitude(const std::vector<std::int16_t>& pcm, std::size_t from, std
     return 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(count);
 }
 
-// The engine-clock time of grid point n less the worker's stamp lead (a
-// frame is stamped with the time its audio was captured, that far before its
-// slot's end).
-std::uint64_t StampNs(std::uint64_t startNs, std::uint64_t n) {
-    return GridNs(startNs, n * 1024) -
-           std::uint64_t{CAudioEncodingWorker::kStampLeadFrames} * 1000000000ULL / 44100;
-}
+// One frame's duration in ms.
+constexpr double kFrameMs = 1024 * 1000.0 / kFs;
 
-// The time stamps lie on the 1024/44100 s grid that starts at startNs
-// (shifted by the stamp lead), consecutive from the first one; returns the
-// grid index of the first.
-std::uint64_t ExpectStampsOnGrid(const std::vector<CCollectSink::Frame>& frames, std::uint64_t startNs) {
-    if (frames.empty()) return 0;
-    std::uint64_t first = 0;
-    while (StampNs(startNs, first) / kMs < frames[0].timestampMs) ++first;
-    for (std::size_t k = 0; k < frames.size(); ++k) {
-        EXPECT_EQ(frames[k].timestampMs, StampNs(startNs, first + k) / kMs) << "frame " << k;
-        EXPECT_FALSE(frames[k].bVideo);
-        if (::testing::Test::HasFailure()) break;
+// The stamps follow on frame by frame (1024/44100 s apart, to the ms) from
+// the first, within `slackMs` (a source's delay measured anew).
+void ExpectStampsFollowOn(const std::vector<CCollectSink::Frame>& frames, double slackMs = 1.0) {
+    for (std::size_t k = 1; k < frames.size(); ++k) {
+        const double expected = static_cast<double>(frames[0].timestampMs) + static_cast<double>(k) * kFrameMs;
+        ASSERT_NEAR(static_cast<double>(frames[k].timestampMs), expected, slackMs) << "frame " << k;
+        ASSERT_GT(frames[k].timestampMs, frames[k - 1].timestampMs) << "frame " << k;
+        ASSERT_FALSE(frames[k].bVideo);
     }
-    return first;
 }
 
 void PushSine(CAudioProcess& proc, bool input, std::uint64_t atNs, std::uint32_t frames, double freq,
@@ -565,6 +575,100 @@ TEST(AudioRateCorrection, ALiveSourceShortOfInputGivesSilenceAndOneThatStopsPlay
     EXPECT_FALSE(mixer.Source(false).IsRunning());
 }
 
+// The audio of a slot was captured the corrector's delay before the slot's
+// start, and the worker stamps it so. Whatever the stream's latency and the
+// fill a run settles on (it depends on when the blocks arrive against the
+// slot grid: what moved the sound against the picture from run to run when
+// frames were stamped with a fixed lead), the delay is the true age of the
+// sound: the stamps follow the capture time.
+TEST(AudioRateCorrection, TheDelayIsTheAgeOfTheSoundWhateverTheLatencyAndTheFill) {
+    const std::uint64_t start = 500 * kSec;
+    const double seconds = kSimScale < 1.0 ? 12.0 : 20.0;  // markers every 2 s from 2 s
+    std::vector<double> delays;
+    for (const std::uint64_t latencyMs : {0, 25}) {
+        for (int phase = 0; phase < 3; ++phase) {
+            ToneShape tone;
+            tone.markerPeriod = 2 * 44100;
+            CSimCapture loop(false, 0.0, tone, start + (1 + 4 * phase) * kMs, 31 + phase);
+            loop.SetStreamLatency(latencyMs * kMs);
+            const SimFigures fig = RunMixerSimulation({&loop}, seconds, start);
+            const SourceFigures& s = fig.source[0];
+            ASSERT_GE(s.offsetsMs.size(), 4u);
+            delays.push_back(s.delayMs);
+            for (double offset : s.offsetsMs) {
+                EXPECT_NEAR(offset, s.delayMs, 0.3) << "latency " << latencyMs << " ms, phase " << phase;
+            }
+            EXPECT_EQ(s.underruns, 0u);
+        }
+    }
+    const auto [lo, hi] = std::minmax_element(delays.begin(), delays.end());
+    std::printf("delays (latency 0, 25 ms; phases 1, 5, 9 ms):");
+    for (double d : delays) std::printf(" %.2f", d);
+    std::printf(" ms\n");
+    EXPECT_GT(*hi - *lo, 5.0) << "the runs settle on different fills";
+}
+
+// The same sound delivered at the same times: a stream that reports 25 ms
+// more latency moves the capture times, and so the delay, by exactly that,
+// while the fill the rate correction holds, measured on the read-time line,
+// stays where it was (a fill judged against the capture estimates let a
+// loopback beside a microphone switch run dry for half-second stretches).
+TEST(AudioRateCorrection, ALatencyTheStreamReportsMovesTheDelayByExactlyAsMuch) {
+    const std::uint64_t start = 700 * kSec;
+    double delay[2] = {};
+    double fill[2] = {};
+    for (int more = 0; more < 2; ++more) {
+        CSimCapture loop(false, 0.0, ToneShape{}, start + 2 * kMs, 41);
+        loop.SetStreamLatency(10 * kMs);
+        loop.ReportMoreLatency(more * 25 * kMs);
+        CAudioProcess proc;
+        CAudioSlotMixer mixer;
+        std::vector<std::uint8_t> out(CAudioSlotMixer::kSlotBytes);
+        for (std::uint64_t n = 0; n < 12 * 44100 / 1024; ++n) {
+            const std::uint64_t slotStart = GridNs(start, n * 1024);
+            loop.PushDue(proc, slotStart);
+            mixer.MixSlot(&proc, slotStart, out.data());
+        }
+        delay[more] = mixer.Source(false).CaptureDelayNs() / 1e6;
+        fill[more] = mixer.Source(false).DelayFrames();
+        EXPECT_EQ(mixer.Source(false).Underruns(), 0u);
+    }
+    EXPECT_NEAR(delay[1] - delay[0], 25.0, 0.05);
+    EXPECT_EQ(fill[1], fill[0]);
+}
+
+// The worker stamps each frame with its slot's start less the mixer's delay.
+TEST(AudioEncodingWorker, FramesAreStampedWithTheCaptureTimeOfTheirAudio) {
+    for (const std::uint64_t latencyMs : {0, 40}) {
+        CAudioProcess proc;
+        CCollectSink sink;
+        CAudioEncodingWorker worker;
+        ASSERT_EQ(worker.Init(&proc, &sink), 0);
+        const std::uint64_t start = 6000 * kSec;
+        ToneShape tone;
+        tone.markerAmp = 0.0;
+        CSimCapture loop(false, 0.0, tone, start + 3 * kMs, 8);
+        loop.SetStreamLatency(latencyMs * kMs);
+        ASSERT_TRUE(worker.OpenStream(start));
+        std::uint64_t now = start;
+        while (now < start + 3 * kSec) {
+            now += 24 * kMs;
+            loop.PushDue(proc, now);
+            worker.EncodeDueSlots(now);
+        }
+        const auto frames = sink.Frames();
+        ASSERT_GT(frames.size(), 100u);
+        const double delayMs = worker.Mixer().Source(false).CaptureDelayNs() / 1e6;
+        EXPECT_GT(delayMs, latencyMs + 20.0) << "at least the start-up fill behind the capture";
+        // The last frame pushed carries the slot two slots back (the encoder holds two).
+        const std::uint64_t slots = (now - start) * 44100 / kSec / 1024 + 1;
+        const double slotStartMs = static_cast<double>(GridNs(start, (slots - 3) * 1024)) / 1e6;
+        EXPECT_NEAR(static_cast<double>(frames.back().timestampMs), slotStartMs - delayMs, 1.0)
+            << "latency " << latencyMs << " ms";
+        ExpectStampsFollowOn(std::vector<CCollectSink::Frame>(frames.begin() + 50, frames.end()));
+    }
+}
+
 TEST(AudioEncodingWorker, ALateWakeUpEncodesEverySlotThatHasBegunEachWithItsOwnStamp) {
     CAudioProcess proc;
     CCollectSink sink;
@@ -580,14 +684,19 @@ TEST(AudioEncodingWorker, ALateWakeUpEncodesEverySlotThatHasBegunEachWithItsOwnS
     // holds one back and starts with a priming frame, so four frames arrive.
     auto frames = sink.Frames();
     ASSERT_EQ(frames.size(), 4u);
-    EXPECT_EQ(ExpectStampsOnGrid(frames, start), 0u) << "the priming frame sits one frame before the first slot's end";
+    // The first block only anchors the timeline; the first run is the 10000
+    // frames captured 300 ms before the grid started, and is stamped so.
+    EXPECT_NEAR(static_cast<double>(frames[1].timestampMs), static_cast<double>((start - 300 * kMs) / kMs), 1.0);
+    EXPECT_NEAR(static_cast<double>(frames[0].timestampMs), static_cast<double>(frames[1].timestampMs) - kFrameMs, 1.0)
+        << "the priming frame sits one frame before";
+    ExpectStampsFollowOn(frames);
 
     // Stop: the rest of the 10000 frames (4 full slots and one of 784 frames)
     // and the encoder's two held-back frames follow on the same grid.
     worker.CloseStream(start + 100 * kMs);
     frames = sink.Frames();
     ASSERT_EQ(frames.size(), 11u);
-    ExpectStampsOnGrid(frames, start);
+    ExpectStampsFollowOn(frames);
     EXPECT_EQ(worker.FramesPushed(), 11u);
     EXPECT_EQ(proc.GetQueuedFrames(true), 0u);
 
@@ -626,7 +735,19 @@ TEST(AudioEncodingWorker, RecordsBothSourcesDriftingOnTheSlotGridAndTheAudioHold
     }
     worker.CloseStream(now);
     const auto frames = sink.Frames();
-    const std::uint64_t first = ExpectStampsOnGrid(frames, start);
+    ASSERT_GT(frames.size(), 2u);
+    // Stamped with the capture time of their audio: the slot's start less the
+    // loopback's delay once it runs (the microphone's before; measured anew,
+    // by a ms or so, once learned).
+    ASSERT_GT(frames.size(), 20u);
+    for (std::size_t k = 1; k < frames.size(); ++k) ASSERT_GT(frames[k].timestampMs, frames[k - 1].timestampMs);
+    ExpectStampsFollowOn(std::vector<CCollectSink::Frame>(frames.begin() + 10, frames.end()), 2.5);
+    const double delayMs = static_cast<double>(worker.Mixer().CaptureDelayNs()) / 1e6;
+    EXPECT_NEAR(delayMs, worker.Mixer().Source(false).CaptureDelayNs() / 1e6, 0.01);
+    const double slot10 = (static_cast<double>(frames[10].timestampMs) + delayMs - static_cast<double>(start / kMs)) /
+                          kFrameMs;
+    EXPECT_NEAR(slot10, std::round(slot10), 0.15) << "on the slot grid, the delay before it";
+    const auto first = static_cast<std::uint64_t>(std::round(slot10)) - 9;
     EXPECT_LE(first, 4u) << "audio starts after the start-up fill of ~40 ms";
     // One frame per slot from the first with audio to the stop, then the
     // drained backlog (40-80 ms), plus the priming frame.
@@ -682,24 +803,18 @@ TEST(AudioEncodingWorker, ThreadRunsOnTheEngineClockAndEncodesEverythingCaptured
 
     const auto frames = sink.Frames();
     ASSERT_GT(frames.size(), 40u);
-    // The grid starts when the thread does: every stamp lies on the
-    // 1024/44100 s grid through the first (a capture delayed by more than
-    // three slots, as on a loaded machine, may leave a slot without a frame).
-    for (std::size_t k = 1; k < frames.size(); ++k) {
-        const double slots = (frames[k].timestampMs - frames[0].timestampMs) * kFs / 1024 / 1000;
-        ASSERT_LT(std::fabs(slots - std::round(slots)), 0.06) << "frame " << k;
-        ASSERT_GT(frames[k].timestampMs, frames[k - 1].timestampMs);
-    }
+    // The stamps increase; a capture delayed by more than three slots, as on
+    // a loaded machine, may leave a slot without a frame or restart the source.
+    for (std::size_t k = 1; k < frames.size(); ++k) ASSERT_GT(frames[k].timestampMs, frames[k - 1].timestampMs);
     // Stamps are engine-clock milliseconds, not counted from zero.
     EXPECT_NEAR(static_cast<double>(frames[0].timestampMs), static_cast<double>(startNs / kMs), 500.0);
     // Everything pushed before the stop is in the output (after the priming frame).
     EXPECT_GE((frames.size() - 1) * 1024, pushedAtStop);
     // The last frames carry the audio captured up to the last push before
-    // the stop (stamped with its capture time, the stamp lead before their
-    // slots' ends).
-    const std::uint64_t leadMs = std::uint64_t{CAudioEncodingWorker::kStampLeadFrames} * 1000 / 44100;
+    // the stop, stamped with its capture time (the double stamps its blocks
+    // 20 ms before their read; the last block's 10 ms end in the last frame).
     EXPECT_LE(frames.back().timestampMs, stopNs / kMs + 200);
-    EXPECT_GE(frames.back().timestampMs + leadMs, lastPushAtStopNs / kMs);
+    EXPECT_GE(frames.back().timestampMs + 20 + 10 + 24, lastPushAtStopNs / kMs);
 }
 
 TEST(AudioEncodingWorker, WithNeitherSourceDeliveringNoFramesArePushed) {

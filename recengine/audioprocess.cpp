@@ -174,18 +174,18 @@ void CAudioProcess::Flush(AudioSourceState& state) {
 }
 
 bool CAudioProcess::PeekFrontTimestamp(bool bInput, std::uint64_t* timestampNs) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    AudioSourceState& state = Source(bInput);
-    if (state.queue.empty()) return false;
-    if (timestampNs) *timestampNs = state.queue.front().timestampNs;
-    return true;
+    return PeekFront(bInput, &AudioQueueItem::timestampNs, timestampNs);
 }
 
 bool CAudioProcess::PeekFrontCaptureTime(bool bInput, std::uint64_t* captureNs) {
+    return PeekFront(bInput, &AudioQueueItem::captureNs, captureNs);
+}
+
+bool CAudioProcess::PeekFront(bool bInput, std::uint64_t AudioQueueItem::*field, std::uint64_t* value) {
     std::lock_guard<std::mutex> lock(m_lock);
     AudioSourceState& state = Source(bInput);
     if (state.queue.empty()) return false;
-    if (captureNs) *captureNs = state.queue.front().captureNs;
+    if (value) *value = state.queue.front().*field;
     return true;
 }
 

@@ -113,6 +113,8 @@ private:
     static bool AlignBlock(AudioSourceState& state, CapturedAudioBlock& block, std::uint64_t& captureNs);
     static void Enqueue(AudioSourceState& state, const CapturedAudioBlock& block, std::uint64_t captureNs);
     static void Flush(AudioSourceState& state);
+    // One field of a source's front item, under the lock; false when its queue is empty.
+    bool PeekFront(bool bInput, std::uint64_t AudioQueueItem::*field, std::uint64_t* value);
 
     std::mutex m_lock;
     std::uint32_t m_dwReserved = 50;  // stored only

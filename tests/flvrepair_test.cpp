@@ -51,27 +51,35 @@ protected:
     // The end of a tag (header, body and back-pointer) in the file.
     static std::uint64_t EndOf(const TagRecord& t) { return t.nOffset + 11 + t.dwSize + 4; }
 
+    // Repairs the file at path as a recording whose writer is gone (its
+    // marker names no running process): the duration becomes `seconds`, and
+    // ffprobe, ffmpeg and flvmeta find the file sound.
+    static void RepairAndExpectDuration(const std::string& path, double seconds) {
+        WriteFile(CRecordingMarker::PathFor(path), "pid=999999999\n");
+        const ProcessResult r = RunProgram({FlvTool(), "repair", path});
+        ASSERT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+        EXPECT_NE(r.strOut.find("repaired"), std::string::npos) << r.strOut;
+        EXPECT_FALSE(CRecordingMarker::Exists(path));
+        double duration = -1;
+        ASSERT_TRUE(MetaDataNumber(path, "duration", duration));
+        EXPECT_DOUBLE_EQ(duration, seconds);
+        EXPECT_NEAR(std::atof(ProbeFormat(path)["format.duration"].c_str()), seconds, 0.1);
+        EXPECT_EQ(FfmpegDecodeErrors(path), "");
+        EXPECT_EQ(FlvmetaErrors(path), "");
+    }
+
     // Repairs `bytes` as a file; checks the outcome against the tags that
     // end at or before `goodEnd`.
     void ExpectRepaired(const std::string& what, const std::string& bytes, std::uint64_t goodEnd) {
         SCOPED_TRACE(what);
         const std::string path = m_dir.File("cut.flv");
         WriteFile(path, bytes);
-        WriteFile(CRecordingMarker::PathFor(path), "pid=999999999\n");
-        const ProcessResult r = RunProgram({FlvTool(), "repair", path});
-        ASSERT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
-        EXPECT_NE(r.strOut.find("repaired"), std::string::npos) << r.strOut;
-        EXPECT_FALSE(CRecordingMarker::Exists(path));
-        EXPECT_EQ(std::filesystem::file_size(path), goodEnd);
         std::uint32_t last = 0;
         for (const TagRecord& t : m_tags)
             if (EndOf(t) <= goodEnd && t.type != TAG_TYPE_SCRIPT) last = std::max(last, t.dwTimeStamp);
-        double duration = -1;
-        ASSERT_TRUE(MetaDataNumber(path, "duration", duration));
-        EXPECT_DOUBLE_EQ(duration, last / 1000.0);
-        EXPECT_NEAR(std::atof(ProbeFormat(path)["format.duration"].c_str()), last / 1000.0, 0.1);
-        EXPECT_EQ(FfmpegDecodeErrors(path), "");
-        EXPECT_EQ(FlvmetaErrors(path), "");
+        RepairAndExpectDuration(path, last / 1000.0);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(std::filesystem::file_size(path), goodEnd);
         const ProcessResult check = RunProgram({"flvmeta", "--check", path});
         EXPECT_EQ(check.strOut.find("duration"), std::string::npos) << check.strOut;
         // A second repair finds nothing to do and changes nothing.
@@ -103,6 +111,35 @@ TEST_F(FlvRepairTest, TornEndsAreCutAtTheLastCompleteTag) {
     std::string zeroed = u;
     std::memset(&zeroed[before.nOffset + 11 + before.dwSize / 2], 0, u.size() - (before.nOffset + 11 + before.dwSize / 2));
     ExpectRepaired("the last tags' bytes zeros (power cut)", zeroed, before.nOffset);
+}
+
+// A recording killed while its sound ran late: the muxer wrote the late
+// sound behind the pictures with its own time stamps, so the last tag in the
+// file is older than the time line's end. The duration is that end.
+TEST_F(FlvRepairTest, TheDurationIsTheTimeLinesEndWhenTheLastTagIsOlder) {
+    std::uint32_t last = 0;
+    for (const TagRecord& t : m_tags)
+        if (t.type == TAG_TYPE_VIDEO) last = std::max(last, t.dwTimeStamp);
+    ASSERT_GT(last, 2500u);
+    // The sound of [last - 2.5 s, last - 1.5 s) came after all the pictures;
+    // the rest had not come when the kill came.
+    std::vector<TagRecord> reordered;
+    std::vector<TagRecord> late;
+    for (const TagRecord& t : m_tags) {
+        const bool sound = t.type == TAG_TYPE_AUDIO && t.bFrame;
+        if (sound && t.dwTimeStamp + 1500 >= last) continue;
+        (sound && t.dwTimeStamp + 2500 >= last ? late : reordered).push_back(t);
+    }
+    ASSERT_FALSE(late.empty());
+    reordered.insert(reordered.end(), late.begin(), late.end());
+    const std::string path = m_dir.File("late.flv");
+    std::string failure;
+    WriteLikeEngine(path, reordered, 0, reordered.size(), 0, 320, 240, &failure);
+    ASSERT_EQ(failure, "");
+    ASSERT_LT(ReadTags(path).back().dwTimeStamp + 1000, last);
+    // Killed before the finish: the duration is still 0.
+    WriteFile(path, WithDuration(ReadFile(path), 0));
+    RepairAndExpectDuration(path, last / 1000.0);
 }
 
 TEST_F(FlvRepairTest, DamageAFileDoesNotGetFromACrashLeavesItAlone) {

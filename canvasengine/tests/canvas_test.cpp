@@ -27,6 +27,7 @@ public:
     struct Picture {
         int nSlot;
         std::uint32_t dwStamp;
+        std::uint64_t llDeliveredMs;  // engine clock when the sink had it
     };
 
     // Default drawing: the dc-sized screen area at (srcX, srcY), 1:1.
@@ -48,7 +49,7 @@ public:
     void OnVideoFrame(int slot, OBSVideoFrame* frame) override {
         if (m_onFrame) m_onFrame(slot, frame);
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pictures.push_back({slot, frame->dwTimeStamp});
+        m_pictures.push_back({slot, frame->dwTimeStamp, GetTickMs()});
         m_last.assign(frame->pData, frame->pData + frame->dwLength);
         m_nWidth = frame->nWidth;
         m_nHeight = frame->nHeight;
@@ -234,29 +235,57 @@ TEST_F(CanvasTest, PacesPicturesOnTheEngineClock) {
     PaintScene(DisplayName());  // also brings Xvfb's frame buffer into memory
     CTestSinks sinks;
     CanvasHandle h(sinks, 1280, 720);
+    const std::uint64_t started = GetTickMs();
     ASSERT_TRUE(h.canvas->Start());
-    std::this_thread::sleep_for(5s);
+    // 5 s of pictures, waited for rather than slept: a slow start on a
+    // loaded machine makes them later, not fewer.
+    ASSERT_TRUE(sinks.WaitFor(75, 60s));
+    const std::uint64_t ended = GetTickMs();
     h.canvas->Stop();
-    const auto pictures = sinks.Pictures();
-    ASSERT_GE(pictures.size(), 68u);
-    EXPECT_LE(pictures.size(), 77u);
-    // Stamps lie on one grid; on a busy machine a picture may come late
-    // enough to skip a slot, but rarely.
+    auto pictures = sinks.Pictures();
+    pictures.resize(75);
+    // Stamped on the engine clock during the run.
+    EXPECT_GE(pictures.front().dwStamp, static_cast<std::uint32_t>(started));
+    EXPECT_LE(pictures.back().dwStamp, static_cast<std::uint32_t>(ended));
+    // Stamps lie on one grid, one picture per slot at most. A picture is
+    // never stamped before its slot is due, so the earliest offset from the
+    // grid marks the grid's start (to within that picture's delay).
+    const double period = 1000.0 / 15.0;
+    double start = pictures.front().dwStamp;
+    for (const auto& p : pictures) start = std::min(start, p.dwStamp - p.nSlot * period);
+    auto due = [&](int slot) { return start + slot * period; };
     const std::vector<double> offsets = GridOffsets(pictures);
-    int outliers = 0, skipped = 0;
+    int outliers = 0, waited = 0, skipped = 0;
     double worst = 0;
     for (std::size_t i = 0; i < pictures.size(); ++i) {
-        if (i > 0) skipped += pictures[i].nSlot - pictures[i - 1].nSlot - 1;
+        const auto& p = pictures[i];
+        if (i > 0) {
+            const auto& before = pictures[i - 1];
+            EXPECT_GE(p.nSlot - before.nSlot, 1) << "picture " << i;
+            skipped += p.nSlot - before.nSlot - 1;
+            // A slot is skipped only when it was missed: the picture after it
+            // began more than half a period after it was due (the one before
+            // took too long, or the thread woke too late; a loaded machine
+            // skips more, but never one that could still be made).
+            if (p.nSlot - before.nSlot > 1) {
+                EXPECT_GT(p.dwStamp + 1.0, due(p.nSlot - 1) + period / 2) << "picture " << i;
+            }
+        }
         const double off = offsets[i];
         worst = std::max(worst, std::abs(off));
-        if (std::abs(off) > 4) ++outliers;
+        // Punctual where the canvas had nothing to do but wait for the slot:
+        // the picture before was delivered before this one was due.
+        if (i == 0 || double(pictures[i - 1].llDeliveredMs) <= due(p.nSlot)) {
+            ++waited;
+            if (p.dwStamp - due(p.nSlot) > 4) ++outliers;
+        }
     }
-    std::printf("pacing: %zu pictures, %d slots skipped, worst deviation %.1f ms, %d beyond 4 ms\n",
-                pictures.size(), skipped, worst, outliers);
-    // Most within a few ms (on an idle machine all of them; the margins are
-    // for a shared one), none beyond half a period: a later one is skipped.
-    EXPECT_LE(skipped, 5);
-    EXPECT_LE(outliers, static_cast<int>(pictures.size()) / 5);
+    std::printf("pacing: %zu pictures, %d slots skipped, worst deviation %.1f ms, %d of %d waited for beyond 4 ms\n",
+                pictures.size(), skipped, worst, outliers, waited);
+    // Most of those within a few ms (on an idle machine all of them; the
+    // margin is for a shared one), none beyond half a period: a later one is
+    // skipped.
+    EXPECT_LE(outliers, waited / 5);
     EXPECT_LT(worst, 34.0);
     // Over the run the mean period is the nominal one.
     const auto& a = pictures[1];

@@ -569,29 +569,58 @@ TEST_F(TolvaneRec, KilledRecordingsAreRepairedFromTheirLastCompleteTag) {
             EXPECT_NE(next.Errors().find("repair it with: flvtool repair '" + path + "'"), std::string::npos)
                 << next.Errors();
         }
+        const double before = CMediaProbe::MetaDuration(path);
         int status = 0;
         const std::string report = CMediaProbe::Run(CMediaProbe::Quote(flvtool) + " repair " + CMediaProbe::Quote(path), &status);
         ASSERT_EQ(status, 0) << "run " << i << ": " << report;
         EXPECT_FALSE(std::filesystem::exists(path + ".unfinished"));
 
+        // The time line's end, and the first and the last sound or picture
+        // in file order.
         std::uint32_t last = 0;
+        std::uint32_t firstInFile = 0;
+        std::uint32_t lastInFile = 0;
+        bool any = false;
         for (const auto& t : CMediaProbe::Tags(path)) {
-            if (t.type != 18) last = std::max(last, t.timestamp);
+            if (t.type == 18) continue;
+            last = std::max(last, t.timestamp);
+            if (!any) firstInFile = t.timestamp;
+            lastInFile = t.timestamp;
+            any = true;
         }
         ASSERT_GT(last, 500u) << "run " << i;
-        // A repaired file holds the exact time; one the tool finished before
-        // the kill holds whole seconds.
-        const double slack = unfinished ? 0.0015 : 0.5;
-        EXPECT_NEAR(CMediaProbe::MetaDuration(path), last / 1000.0, slack) << "run " << i << ": " << report;
+        // The repair writes the exact time, unless the file holds the whole
+        // seconds of a finish already (the tool finished it before the kill,
+        // perhaps without getting to remove its marker): those stay.
+        const double expected = std::fabs(before - last / 1000.0) <= 0.5 ? before : last / 1000.0;
+        EXPECT_NEAR(CMediaProbe::MetaDuration(path), expected, 0.0015)
+            << "run " << i << ": " << report << " (before: " << before << ")";
+        if (!duringStop) {
+            EXPECT_EQ(before, 0.0) << "run " << i;  // the engine fills it in only when it finishes
+        }
         const double probed =
             std::atof(CMediaProbe::Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
                                        CMediaProbe::Quote(path)).c_str());
-        EXPECT_NEAR(probed, last / 1000.0, slack + 0.1) << "run " << i;
+        EXPECT_NEAR(probed, expected, 0.1) << "run " << i;
         EXPECT_EQ(CMediaProbe::DecodeErrors(path), "") << "run " << i;
         int errors = -1;
         const std::string check = CMediaProbe::FlvmetaCheck(path, errors);
         EXPECT_EQ(errors, 0) << check;
-        EXPECT_EQ(check.find("duration"), std::string::npos) << check;
+        // flvmeta measures the duration from the first to the last tag in
+        // file order and warns when the file's differs by 1 s or more. A
+        // stream that ran later than the muxer's interleave wait keeps its
+        // own time stamps, so when the kill came during such a lag the tags
+        // written last are older than the time line's end, and flvmeta's
+        // figure falls short by that much (0.162 s against 1.349 s when the
+        // sound ran 1.2 s late): the duration stays the time line's end.
+        const double fileOrderSpan = (double(lastInFile) - double(firstInFile)) / 1000.0;
+        if (std::fabs(CMediaProbe::MetaDuration(path) - fileOrderSpan) < 0.9) {
+            EXPECT_EQ(check.find("duration"), std::string::npos) << check;
+        } else {
+            EXPECT_LT(lastInFile, last) << "run " << i;
+            std::printf("run %d: the last tag in the file is at %u ms, the time line ends at %u ms\n", i,
+                        lastInFile, last);
+        }
     }
 }
 

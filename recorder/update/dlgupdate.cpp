@@ -1,6 +1,5 @@
 #include "dlgupdate.h"
 
-#include <QCoreApplication>
 #include <QPainter>
 #include <QTimer>
 
@@ -13,7 +12,8 @@ namespace {
 constexpr int kWidth = 500;
 constexpr int kHeight = 300;
 constexpr int kMargin = 16;
-constexpr int kProgressRefreshMs = 200;
+// How often the progress is repainted and the transfer's end looked for.
+constexpr int kTickMs = 100;
 const QColor kTrack(0xE6, 0xE6, 0xE6);
 const QColor kBar(0x5C, 0x5C, 0x5C);
 const QColor kFailure(0xC0, 0x30, 0x30);
@@ -32,13 +32,13 @@ CDlgUpdate::CDlgUpdate(QWidget* owner, const std::string& rerolve, const std::st
     m_pDownload = makeDialogButton(ID_DOWNLOAD, "ID_TEXT_UPDATE_DOWNLOAD", true, kWidth - 196, buttonTop);
     m_pClose = makeDialogButton(ID_NOT_NOW, "ID_TEXT_UPDATE_CLOSE", false, kWidth - 104, buttonTop);
     m_pRetry = makeDialogButton(ID_RETRY, "ID_TEXT_UPDATE_RETRY", true, kWidth - 196, buttonTop);
-    m_pProgressTimer = new QTimer(this);
-    connect(m_pProgressTimer, &QTimer::timeout, this, [this] { this->update(); });
+    m_pTickTimer = new QTimer(this);
+    connect(m_pTickTimer, &QTimer::timeout, this, &CDlgUpdate::onTick);
     setView(VIEW_OFFER);
 }
 
 CDlgUpdate::~CDlgUpdate() {
-    // Ends a transfer still running; its queued report then finds no dialog.
+    // Ends a transfer still running; its outcome is not looked at.
     m_pDownloadJob.reset();
 }
 
@@ -49,9 +49,9 @@ void CDlgUpdate::setView(View view) {
     m_pRetry->setVisible(view == VIEW_FAILED);
     m_pClose->setVisible(view == VIEW_FAILED);
     if (view == VIEW_DOWNLOADING)
-        m_pProgressTimer->start(kProgressRefreshMs);
+        m_pTickTimer->start(kTickMs);
     else
-        m_pProgressTimer->stop();
+        m_pTickTimer->stop();
     update();
 }
 
@@ -66,18 +66,18 @@ void CDlgUpdate::onCommand(int id) {
 
 void CDlgUpdate::startDownload() {
     if (!m_pDownloadJob) m_pDownloadJob = std::make_unique<CInstallerDownload>();
-    QPointer<CDlgUpdate> self(this);
-    const bool started = m_pDownloadJob->start(m_strUrl, m_strFolder, [self](bool ok, const std::string& path) {
-        const QString file = QString::fromStdString(path);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, ok, file] {
-                if (self) self->onFinished(ok, file);
-            },
-            Qt::QueuedConnection);
-    });
+    const bool started = m_pDownloadJob->start(m_strUrl, m_strFolder);
     // An address without a usable file name cannot be fetched.
     setView(started ? VIEW_DOWNLOADING : VIEW_FAILED);
+}
+
+void CDlgUpdate::onTick() {
+    std::optional<CInstallerDownload::Outcome> outcome;
+    if (m_pDownloadJob) outcome = m_pDownloadJob->takeOutcome();
+    if (outcome)
+        onFinished(outcome->ok, QString::fromStdString(outcome->path));
+    else
+        update();
 }
 
 void CDlgUpdate::onFinished(bool ok, const QString& path) {

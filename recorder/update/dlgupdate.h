@@ -6,10 +6,10 @@
 // with ID_CANCEL (2). A failed download shows the failure with "retry" and
 // "close". Nothing downloaded is run. exec() returns ID_CANCEL.
 //
-// GUI thread; the worker reaches the dialog only through queued calls.
+// GUI thread; the worker never calls into the dialog: a timer on the GUI
+// thread repaints the progress and takes the transfer's outcome from
+// CInstallerDownload once it has ended.
 #pragma once
-
-#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -56,6 +56,8 @@ protected:
 
 private:
     void startDownload();
+    // Timer tick while downloading: the outcome once there, else a repaint.
+    void onTick();
     void onFinished(bool ok, const QString& path);
     void setView(View view);
 
@@ -64,7 +66,7 @@ private:
     std::string m_strFolder;
     std::function<void(const QString&)> m_revealer;
     std::unique_ptr<CInstallerDownload> m_pDownloadJob;
-    QTimer* m_pProgressTimer = nullptr;
+    QTimer* m_pTickTimer = nullptr;
     View m_nView = VIEW_OFFER;
     QString m_strDownloaded;
     CPellButton* m_pDownload = nullptr;

@@ -40,7 +40,7 @@ CInstallerDownload::~CInstallerDownload() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-bool CInstallerDownload::start(const std::string& url, const std::string& folder, Finished finished) {
+bool CInstallerDownload::start(const std::string& url, const std::string& folder) {
     if (m_bRunning) return false;
     const std::optional<std::string> name = installerName(url);
     if (!name) return false;
@@ -48,12 +48,23 @@ bool CInstallerDownload::start(const std::string& url, const std::string& folder
     m_bCancel = false;
     m_nReceived = 0;
     m_nTotal = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_OutcomeLock);
+        m_Outcome.reset();
+    }
     m_bRunning = true;
-    m_thread = std::thread(&CInstallerDownload::run, this, url, *name, folder, std::move(finished));
+    m_thread = std::thread(&CInstallerDownload::run, this, url, *name, folder);
     return true;
 }
 
-void CInstallerDownload::run(std::string url, std::string name, std::string folder, Finished finished) {
+std::optional<CInstallerDownload::Outcome> CInstallerDownload::takeOutcome() {
+    std::lock_guard<std::mutex> lock(m_OutcomeLock);
+    std::optional<Outcome> outcome = std::move(m_Outcome);
+    m_Outcome.reset();
+    return outcome;
+}
+
+void CInstallerDownload::run(std::string url, std::string name, std::string folder) {
     if (folder.empty()) folder = CUserFolders::documentsFolder();
     std::string path;
     const int fd = createFreeFile(folder, name, path);
@@ -98,6 +109,9 @@ void CInstallerDownload::run(std::string url, std::string name, std::string fold
             ::unlink(path.c_str());
         }
     }
+    {
+        std::lock_guard<std::mutex> lock(m_OutcomeLock);
+        m_Outcome = Outcome{ok, ok ? path : std::string()};
+    }
     m_bRunning = false;
-    if (finished) finished(ok, ok ? path : std::string());
 }

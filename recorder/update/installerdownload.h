@@ -4,14 +4,16 @@
 // never replaced (" (1)", " (2)" ... go before the extension). A transfer
 // that fails removes its partial file. Nothing downloaded is ever run.
 //
-// Threads: start(), the progress getters and the destructor on the GUI
-// thread; the transfer on the worker, which calls `finished` once at its
-// end. The destructor ends a running transfer and joins the thread.
+// Threads: start(), takeOutcome(), the progress getters and the destructor
+// on the GUI thread; the transfer on the worker, which leaves its outcome
+// under a lock of this object for the GUI thread to take. Nothing crosses
+// into Qt from the worker. The destructor ends a running transfer and joins
+// the thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -20,8 +22,12 @@
 
 class CInstallerDownload {
 public:
-    // Runs on the worker thread: whether the file came whole, its path.
-    using Finished = std::function<void(bool ok, const std::string& path)>;
+    // How a transfer ended: whether the file came whole, and its path
+    // (empty when it did not).
+    struct Outcome {
+        bool ok = false;
+        std::string path;
+    };
 
     // The last path segment of the address (after its query and fragment
     // are cut off, "/" and "\" both separating); nothing when it is empty,
@@ -40,7 +46,10 @@ public:
 
     // Starts the transfer into folder (empty: the documents folder). False
     // when one is running or the name is refused.
-    bool start(const std::string& url, const std::string& folder, Finished finished);
+    bool start(const std::string& url, const std::string& folder);
+    // The outcome of the transfer that ended since the last call (each one
+    // is given once); nothing while it runs.
+    std::optional<Outcome> takeOutcome();
 
     bool isRunning() const { return m_bRunning.load(); }
     std::uint64_t received() const { return m_nReceived.load(); }
@@ -48,7 +57,7 @@ public:
     CHttpDownload::Result result() const { return static_cast<CHttpDownload::Result>(m_nResult.load()); }
 
 private:
-    void run(std::string url, std::string name, std::string folder, Finished finished);
+    void run(std::string url, std::string name, std::string folder);
 
     std::thread m_thread;
     std::atomic<bool> m_bCancel{false};
@@ -56,4 +65,6 @@ private:
     std::atomic<std::uint64_t> m_nReceived{0};
     std::atomic<std::uint64_t> m_nTotal{0};
     std::atomic<int> m_nResult{CHttpDownload::RESULT_OK};
+    std::mutex m_OutcomeLock;
+    std::optional<Outcome> m_Outcome;  // under m_OutcomeLock
 };

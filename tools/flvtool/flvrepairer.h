@@ -2,8 +2,11 @@
 // writer never finished (a crash, a kill, a power cut). The walk goes over
 // the tag headers and back-pointers only; the file is then changed in place:
 //   - the onMetaData "duration" number gets the highest audio/video time
-//     stamp of the last complete tag walked, in seconds (the only value the
-//     recording engine fills in when it finishes a file);
+//     stamp of the complete tags, in seconds: the time line's end, as the
+//     recording engine fills it in when it finishes a file (the only value it
+//     fills in). Where a stream ran late, the muxer wrote it behind the other
+//     one with its own, older time stamps, so the last tag in the file need
+//     not be the latest;
 //   - a torn last tag (cut in its header, body or back-pointer, or left as
 //     zeros by a power cut, with nothing but zeros behind it) is cut off.
 // The 8 duration bytes are written and synced first, then the file is

@@ -6,6 +6,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -252,6 +253,48 @@ TEST_F(UpdateCheck, AStalledTransferEndsWithItsOwner) {
     download.reset();
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_FALSE(m_folder.exists("cache/t.ini"));
+}
+
+// The installer's transfer hands its outcome to the thread that owns it
+// (the dialog's GUI thread) through the object, once per transfer: no call
+// comes from the worker.
+TEST_F(UpdateCheck, TheInstallerOutcomeIsTakenOncePerTransfer) {
+    const std::string body(200000, 'x');
+    m_server.set("/dl/setup.bin", {200, body, "", {}});
+    m_server.set("/dl/gone.bin", {404, "no", "", {}});
+    m_server.set("/dl/held.bin", {200, body, "", CLoopbackHttpServer::MODE_HOLD_HALF});
+    const std::string folder = m_folder.file("dl");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    CInstallerDownload download;
+    auto outcomeOf = [&download] {
+        std::optional<CInstallerDownload::Outcome> outcome;
+        pumpUntil([&] { return (outcome = download.takeOutcome()).has_value(); }, 30s);
+        return outcome;
+    };
+    EXPECT_FALSE(download.takeOutcome());
+
+    ASSERT_TRUE(download.start(m_server.url("/dl/setup.bin"), folder));
+    auto outcome = outcomeOf();
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->ok);
+    EXPECT_EQ(outcome->path, m_folder.file("dl/setup.bin"));
+    EXPECT_EQ(m_folder.read("dl/setup.bin"), body);
+    EXPECT_FALSE(download.takeOutcome());
+
+    ASSERT_TRUE(download.start(m_server.url("/dl/gone.bin"), folder));
+    outcome = outcomeOf();
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->ok);
+    EXPECT_EQ(outcome->path, "");
+    EXPECT_FALSE(m_folder.exists("dl/gone.bin"));
+    EXPECT_EQ(download.result(), CHttpDownload::RESULT_HTTP_ERROR);
+
+    // While a transfer runs there is no outcome and no second transfer.
+    ASSERT_TRUE(download.start(m_server.url("/dl/held.bin"), folder));
+    ASSERT_TRUE(pumpUntil([&] { return download.received() >= body.size() / 2; }, 30s));
+    EXPECT_FALSE(download.start(m_server.url("/dl/setup.bin"), folder));
+    EXPECT_FALSE(download.takeOutcome());
+    EXPECT_TRUE(download.isRunning());
 }
 
 TEST_F(UpdateCheck, RedirectsOnlyToHttpAndFilesOnlyUpTo64KiB) {

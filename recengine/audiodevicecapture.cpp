@@ -373,7 +373,6 @@ std::uint64_t CAudioDeviceCapture::_CaptureTime(const Snapshot& snap, std::uint6
     if (buffered == static_cast<std::size_t>(-1) || buffered < bytes) buffered = bytes;
     std::int64_t latencyNs = static_cast<std::int64_t>(static_cast<std::uint64_t>(buffered) * 1000000000ULL /
                                                        bytesPerSecond);
-    // A report beyond a second either way is not believed.
     // The server's part; a report beyond a second is not believed.
     std::uint64_t sourceUs = 0;
     std::uint64_t sinkUs = 0;

@@ -18,9 +18,10 @@
 // frame plays. A sink mixes ahead in periods and its latency is largest just
 // after it has mixed, when the monitor gets the sound; the reports come at
 // any phase, so the largest of the last 64 stands for that moment. It counts
-// up to 100 ms: a sink that mixes further ahead (a lone player with a long
-// buffer) would put the sound beyond what the engine's timeline accepts
-// after its read.
+// up to 100 ms, so that a sink that mixes far ahead (a lone player with a
+// long buffer) cannot stamp the sound much later than it was read. The
+// queue keeps these times beside its read-time line (IAudioCaptureTime);
+// they move the stamps, not the rate correction's fill.
 // Since a late wake-up can only make that estimate later, consecutive blocks
 // are chained (each one expected where the previous one's frames end) and
 // the estimate follows measurements below the chain quickly (a quarter of

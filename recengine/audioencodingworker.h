@@ -11,13 +11,13 @@
 //
 // Time stamps: a frame is stamped, on the engine clock in milliseconds
 // (GetTickNs / 1e6), with the time its audio was captured. The rate
-// correctors hold each source's fill, which counts from the capture time of
-// the next frame to be consumed to the slot's start, so a slot's run was
+// correctors hold each source's fill on the source's read-time line and
+// learn how much older the sound is than that line (the capture layer's
+// estimate: read time less the stream latency), so a slot's run was
 // captured CAudioSlotMixer::CaptureDelayNs() before the slot began (the
 // loopback's delay, else the microphone's; the start-up fill while neither
-// runs yet): the frame is stamped with the slot's start less that delay. The
-// capture layer stamps its blocks with read time less the stream latency,
-// so neither the fill a run settles on nor the sound server's buffering moves
+// runs yet): the frame is stamped with the slot's start less that delay.
+// Neither the fill a run settles on nor the sound server's buffering moves
 // the sound against the picture. The AAC encoder returns each frame two
 // calls later and starts with one frame of priming; a frame is therefore
 // stamped with the slot whose audio it carries, and the priming frame one

@@ -666,6 +666,12 @@ TEST(AudioEncodingWorker, FramesAreStampedWithTheCaptureTimeOfTheirAudio) {
         EXPECT_NEAR(static_cast<double>(frames.back().timestampMs), slotStartMs - delayMs, 1.0)
             << "latency " << latencyMs << " ms";
         ExpectStampsFollowOn(std::vector<CCollectSink::Frame>(frames.begin() + 50, frames.end()));
+        // From the start-up silence into the source's sound, frames never
+        // close up to overlapping stamps.
+        for (std::size_t k = 1; k < frames.size(); ++k) {
+            ASSERT_GE(static_cast<double>(frames[k].timestampMs - frames[k - 1].timestampMs), kFrameMs / 2)
+                << "frame " << k << ", latency " << latencyMs << " ms";
+        }
     }
 }
 

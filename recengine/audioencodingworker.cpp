@@ -1,7 +1,5 @@
 #include "audioencodingworker.h"
 
-#include <algorithm>
-
 #include "basekit/datapackage.h"
 #include "basekit/logwrapper.h"
 #include "basekit/tickcount.h"
@@ -136,18 +134,7 @@ void CAudioEncodingWorker::EncodeData(std::uint64_t /*slotEndNs*/, std::uint64_t
 }
 
 std::uint64_t CAudioEncodingWorker::StampFor(std::uint64_t slotStartNs) const {
-    std::uint64_t delayNs = m_Mixer.CaptureDelayNs();
-    if (delayNs == 0) {
-        // Silence while the sources start up: the delay they are about to
-        // have, the start-up fill plus how much older than its read-time line
-        // a source's sound already is (the loopback's, else the
-        // microphone's). Without the lag the stamps closed up to 1 ms apart
-        // once a source ran, which players and ffmpeg take as overlapping frames.
-        const double outputLag = m_Mixer.Source(false).CaptureLagNs();
-        const double lagNs = outputLag != 0.0 ? outputLag : m_Mixer.Source(true).CaptureLagNs();
-        delayNs = std::uint64_t{CAudioRateCorrector::kInitialPrimeFrames} * 1000000000ULL / kSampleRate +
-                  static_cast<std::uint64_t>(std::max(0.0, lagNs));
-    }
+    const std::uint64_t delayNs = m_Mixer.CaptureDelayNs();
     return slotStartNs > delayNs ? slotStartNs - delayNs : 0;
 }
 

@@ -15,8 +15,9 @@
 // learn how much older the sound is than that line (the capture layer's
 // estimate: read time less the stream latency), so a slot's run was
 // captured CAudioSlotMixer::CaptureDelayNs() before the slot began (the
-// loopback's delay, else the microphone's; the start-up fill while neither
-// runs yet): the frame is stamped with the slot's start less that delay.
+// loopback's delay, else the microphone's; while neither runs yet, the
+// start-up fill and the lag already learned): the frame is stamped with the
+// slot's start less that delay.
 // Neither the fill a run settles on nor the sound server's buffering moves
 // the sound against the picture. The AAC encoder returns each frame two
 // calls later and starts with one frame of priming; a frame is therefore

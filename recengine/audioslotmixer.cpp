@@ -14,8 +14,17 @@ std::uint32_t CAudioSlotMixer::MixSlot(IDataGetter* getter, std::uint64_t slotSt
 }
 
 std::uint64_t CAudioSlotMixer::CaptureDelayNs() const {
-    const CAudioRateCorrector& source = m_Output.DelayFrames() > 0.0 ? m_Output : m_Input;
-    return static_cast<std::uint64_t>(source.CaptureDelayNs() + 0.5);
+    if (m_Output.DelayFrames() > 0.0 || m_Input.DelayFrames() > 0.0) {
+        const CAudioRateCorrector& source = m_Output.DelayFrames() > 0.0 ? m_Output : m_Input;
+        return static_cast<std::uint64_t>(source.CaptureDelayNs() + 0.5);
+    }
+    // Neither has run: the start-up fill plus the lag a source's sound
+    // already has (the loopback's, else the microphone's). Without the lag
+    // the stamps closed up to 1 ms apart once a source ran, which players and
+    // ffmpeg take as overlapping frames.
+    const CAudioRateCorrector& source = m_Output.CaptureLagNs() != 0.0 ? m_Output : m_Input;
+    const double startUpNs = CAudioRateCorrector::kInitialPrimeFrames * 1e9 / CAudioRateCorrector::kSampleRate;
+    return static_cast<std::uint64_t>(startUpNs + std::max(0.0, source.CaptureLagNs()) + 0.5);
 }
 
 void CAudioSlotMixer::CollectRest(IDataGetter* getter) {

@@ -33,9 +33,9 @@ public:
 
     const CAudioRateCorrector& Source(bool bInput) const { return bInput ? m_Input : m_Output; }
     // How long before a slot's start the slot's audio was captured (ns): the
-    // loopback's delay once it has run, else the microphone's; 0 while
-    // neither has run. Each source keeps its own delay; the two are mixed as
-    // they come.
+    // loopback's delay once it has run, else the microphone's; while neither
+    // has run (start-up silence), the delay they are about to have. Each
+    // source keeps its own delay; the two are mixed as they come.
     std::uint64_t CaptureDelayNs() const;
 
 private:

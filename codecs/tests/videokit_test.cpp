@@ -11,8 +11,13 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
 
 #include "videokit/h264changedrows.h"
 #include "videokit/h264codec.h"
@@ -99,6 +104,29 @@ struct DecodedPicture {
     AVColorSpace colorspace = AVCOL_SPC_UNSPECIFIED;
 };
 
+// Counts what libavcodec logs as an error (a damaged slice the decoder
+// conceals is only logged) while it is in scope, printing the messages.
+class CAvErrorCount {
+public:
+    CAvErrorCount() {
+        s_count = 0;
+        av_log_set_callback(&CAvErrorCount::_Log);
+    }
+    ~CAvErrorCount() { av_log_set_callback(av_log_default_callback); }
+    CAvErrorCount(const CAvErrorCount&) = delete;
+    CAvErrorCount& operator=(const CAvErrorCount&) = delete;
+    int Count() const { return s_count; }
+
+private:
+    static void _Log(void* avcl, int level, const char* fmt, va_list args) {
+        if (level <= AV_LOG_ERROR) {
+            ++s_count;
+            av_log_default_callback(avcl, level, fmt, args);
+        }
+    }
+    static inline std::atomic<int> s_count{0};
+};
+
 // libavcodec's H.264 decoder fed with AVCC frames and an avcC record.
 class CTestH264Decoder {
 public:
@@ -109,6 +137,9 @@ public:
         std::memcpy(m_ctx->extradata, config, static_cast<std::size_t>(length));
         m_ctx->extradata_size = length;
         m_ctx->thread_count = 1;
+        // Any fault the decoder notices fails the decode instead of being
+        // concealed.
+        m_ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
         m_bOpen = avcodec_open2(m_ctx, codec, nullptr) == 0;
         m_frame = av_frame_alloc();
         m_pkt = av_packet_alloc();
@@ -692,6 +723,87 @@ TEST(Videokit, ChangedRowsNeverLeaveStaleBlocks) {
             int worstRow = -1;
             EXPECT_LT(WorstBlockError(sources[i], decoder->pictures[i], &worstRow), 12.0)
                 << "picture " << i << ", macroblock row " << worstRow;
+        }
+    }
+}
+
+// A still screen with changes now and then, announced as a recorder does:
+// pictures equal to the one before are written as repeats without x264,
+// never two in a row (every other one of a still run), each decoding to
+// exactly the picture before it, and the stream decodes without a fault the
+// decoder notices. With CABAC (the recorder's preset) and with CAVLC
+// (ultrafast), at a height with a partial last macroblock row; a key frame
+// asked for on an equal picture is still coded.
+TEST(Videokit, EqualPicturesAreRepeatedWithoutTheEncoder) {
+    for (int preset : {0, 1}) {
+        SCOPED_TRACE(preset);
+        const int w = 640, h = 360;
+        CodecPtr codec(CreateH264Codec(0));
+        ASSERT_TRUE(codec);
+        auto* rows = dynamic_cast<IH264ChangedRows*>(codec.get());
+        ASSERT_NE(rows, nullptr);
+        UcH264EncodeParam param = MakeParam(w, h, UC_PIX_I420);
+        param.value7 = preset;
+        ASSERT_EQ(codec->Init(&param), 0);
+
+        // The picture changes at these indices (rows 100..140 repainted).
+        const std::vector<int> changes = {0, 1, 5, 6, 7, 20, 23};
+        const int count = 30;
+        const int forcedKey = 12;
+        std::vector<std::vector<uint8_t>> sources;
+        std::vector<EncodedFrame> frames;
+        std::vector<bool> repeat;
+        uint8_t paint = 40;
+        for (int i = 0; i < count; ++i) {
+            const bool changed = std::find(changes.begin(), changes.end(), i) != changes.end();
+            if (changed) paint = static_cast<uint8_t>(paint + 30);
+            std::vector<uint8_t> bgra = MakePainted(w, h, {{100, 41, paint}});
+            std::vector<uint8_t> i420 = BgraToYuv(bgra, w, h, false);
+            if (i > 0) {
+                ASSERT_EQ(rows->SetNextChangedRows(changed ? 100 : 0, changed ? 41 : 0), 0);
+            }
+            if (i == forcedKey) {
+                ASSERT_EQ(codec->ForceKeyFrame(), 0);
+            }
+            unsigned char* out = nullptr;
+            int len = 0;
+            uint32_t ts = static_cast<uint32_t>(i) * 66;
+            int type = codec->Encode(i420.data(), static_cast<int>(i420.size()), w, h, &out, &len, &ts);
+            ASSERT_NE(type, UC_H264_FRAME_NONE) << i;
+            EXPECT_EQ(ts, static_cast<uint32_t>(i) * 66);
+            std::vector<int> nals;
+            ASSERT_TRUE(ParseAvcc(out, len, nals)) << i;
+            // A repeat is one non-reference slice; x264's pictures are references.
+            const bool isRepeat = nals.size() == 1 && nals[0] == 1 && (out[4] & 0x60) == 0;
+            repeat.push_back(isRepeat);
+            if (i == forcedKey) {
+                EXPECT_EQ(type, UC_H264_FRAME_IDR);
+            }
+            frames.push_back({std::vector<unsigned char>(out, out + len), type, ts});
+            sources.push_back(std::move(bgra));
+        }
+        // Which pictures must be repeats: an unchanged picture after one of
+        // x264's, except the key frame asked for.
+        int repeats = 0;
+        for (int i = 1; i < count; ++i) {
+            const bool changed = std::find(changes.begin(), changes.end(), i) != changes.end();
+            const bool expected = !changed && !repeat[i - 1] && i != forcedKey;
+            EXPECT_EQ(repeat[i], expected) << "picture " << i;
+            repeats += repeat[i] ? 1 : 0;
+        }
+        EXPECT_EQ(repeats, 12);
+        CAvErrorCount errors;
+        auto decoder = DecodeAll(codec.get(), frames);
+        EXPECT_EQ(errors.Count(), 0) << "the decoder found faults";
+        ASSERT_EQ(decoder->pictures.size(), sources.size());
+        for (int i = 0; i < count; ++i) {
+            int worstRow = -1;
+            EXPECT_LT(WorstBlockError(sources[i], decoder->pictures[i], &worstRow), 12.0)
+                << "picture " << i << ", macroblock row " << worstRow;
+            if (repeat[i]) {
+                EXPECT_TRUE(decoder->pictures[i].bgr == decoder->pictures[i - 1].bgr)
+                    << "picture " << i << " differs from the one it repeats";
+            }
         }
     }
 }

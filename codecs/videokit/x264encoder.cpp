@@ -255,11 +255,18 @@ int CX264Encoder::Init(const UcH264EncodeParam* pParam) {
     m_bForceIdr = false;
     m_nNextChangedRows = -1;
     m_bHavePrevious = false;
-    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok");
+    m_nRepeats = 0;
+    m_nPictures = 0;
+    UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok, repeats of unchanged pictures "
+                                           << (m_repeat.IsOpen() ? "on" : "off"));
     return 0;
 }
 
 int CX264Encoder::Uninit() {
+    if (m_pEncoder) {
+        UC_LOG_THIS(CLogWrapper::LOG_INFO, "pictures=" << m_nPictures << ", repeats written without x264="
+                                                       << m_nRepeats);
+    }
     m_pEncoder.reset();
     m_pPicture.reset();
     m_vecConfig.clear();
@@ -318,6 +325,9 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
     x264_picture_t direct;
     x264_picture_t* pIn = &direct;
     const bool bDirect = _WrapI420(pPicture, nLength, nWidth, nHeight, direct);
+    if (_Repeat(bDirect, ppOut, pOutLen)) {
+        return UC_H264_FRAME_P;
+    }
     if (!bDirect) {
         if (!m_converter.Convert(m_param.inputFormat, pPicture, nLength, nWidth, nHeight,
                                  m_pPicture->img.plane, m_pPicture->img.i_stride)) {
@@ -332,6 +342,7 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
         pIn = m_pPicture.get();
     }
     pIn->i_pts = m_nNextPts++;
+    ++m_nPictures;
     pIn->i_type = m_bForceIdr ? X264_TYPE_IDR : X264_TYPE_AUTO;
     _AttachChangedRows(*pIn, bDirect);
     m_bForceIdr = false;
@@ -341,6 +352,26 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
     pIn->prop.mb_info = nullptr;
     pIn->prop.mb_info_free = nullptr;
     return type;
+}
+
+bool CX264Encoder::_Repeat(bool bDirect, unsigned char** ppOut, int* pOutLen) {
+    // Only a picture x264 would have read as given, equal to the last one
+    // x264 got, with nothing of x264's still in flight; a key frame that was
+    // asked for is coded.
+    if (!bDirect || m_nNextChangedRows != 0 || !m_bHavePrevious || m_bForceIdr ||
+        !m_repeat.CanRepeat() || x264_encoder_delayed_frames(m_pEncoder.get()) > 0) {
+        return false;
+    }
+    m_nNextChangedRows = -1;
+    // x264's clock keeps the picture's slot, so its rate control sees the
+    // time the repeat stood for.
+    ++m_nNextPts;
+    ++m_nPictures;
+    ++m_nRepeats;
+    m_repeat.Write(m_vecFrame);
+    *ppOut = m_vecFrame.data();
+    *pOutLen = static_cast<int>(m_vecFrame.size());
+    return true;
 }
 
 int CX264Encoder::SetNextChangedRows(int nTop, int nRows) {
@@ -447,6 +478,7 @@ int CX264Encoder::_TakeFrame(x264_nal_t* pNals, int nNals, const x264_picture_t&
         }
         m_vecFrame.insert(m_vecFrame.end(), nal.p_payload, nal.p_payload + nal.i_payload);
     }
+    m_repeat.NoteEncoded(m_vecFrame.data(), m_vecFrame.size());
     while (!m_pending.empty() && m_pending.front().pts < picOut.i_pts) {
         m_pending.pop_front();  // a picture x264 refused
     }
@@ -523,6 +555,7 @@ bool CX264Encoder::_BuildConfigRecord() {
     std::size_t spsLen = static_cast<std::size_t>(pSps->i_payload - 4);
     const unsigned char* pps = pPps->p_payload + 4;
     std::size_t ppsLen = static_cast<std::size_t>(pPps->i_payload - 4);
+    m_repeat.Open(sps, spsLen, pps, ppsLen);
 
     std::vector<unsigned char>& rec = m_vecConfig;
     rec.clear();

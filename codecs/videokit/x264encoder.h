@@ -10,10 +10,16 @@ extern "C" {
 #include <x264.h>
 }
 
+#include "h264skippicture.h"
 #include "pictureconverter.h"
 #include "videokit/h264changedrows.h"
 #include "videokit/h264codec.h"
 
+// A picture announced as equal to the one before (IH264ChangedRows) is
+// written as a repeat of it without x264 where the stream allows one
+// (CH264SkipPicture): at most every other picture, as a repeat has to follow
+// one of x264's reference pictures.
+//
 // Threads: every call on the thread that owns the object. The macroblock
 // information handed to x264 with a picture is x264's from then on (it may
 // read it on its own threads after Encode returns and frees it itself).
@@ -73,6 +79,9 @@ private:
     void _AttachChangedRows(x264_picture_t& pic, bool bDirect);
     int _EncodeInto(x264_picture_t* pPicIn, unsigned char** ppOut, int* pOutLen,
                     uint32_t* pTimestamp);
+    // Writes the next picture as a repeat of the one before when it was
+    // announced equal and the stream can take one; false otherwise.
+    bool _Repeat(bool bDirect, unsigned char** ppOut, int* pOutLen);
 
     std::unique_ptr<x264_t, EncoderDeleter> m_pEncoder;
     std::unique_ptr<x264_picture_t, PictureDeleter> m_pPicture;
@@ -89,4 +98,7 @@ private:
     int m_nNextChangedTop = 0;
     int m_nNextChangedRows = -1;
     bool m_bHavePrevious = false;
+    CH264SkipPicture m_repeat;
+    int64_t m_nRepeats = 0;
+    int64_t m_nPictures = 0;
 };

@@ -1,7 +1,8 @@
 // An extension of the H.264 encoder for callers that know which rows of a
 // picture changed since the picture before: the encoder then skips the
 // analysis of macroblocks that lie wholly outside those rows (x264's
-// X264_MBINFO_CONSTANT). The library's encoder implements it; a caller finds
+// X264_MBINFO_CONSTANT), and may write a picture announced as equal as a
+// repeat of the one before without encoding it at all. The library's encoder implements it; a caller finds
 // it with dynamic_cast from its CUcH264codec pointer. Callers without it get
 // every picture analysed in full.
 //

@@ -1,7 +1,8 @@
 // CAvcSps: the facts of an H.264 sequence parameter set that a reader of an
 // FLV file wants to see (profile, level, chroma format, picture size after
 // cropping), parsed from the AVC decoder configuration record that an AVC
-// sequence-header tag carries.
+// sequence-header tag carries, and those a writer of slice headers needs
+// (frame number width, picture order count type, frame coding).
 #pragma once
 
 #include <cstddef>
@@ -31,6 +32,16 @@ public:
     // The NAL length field size of the configuration record (1, 2 or 4).
     unsigned GetNalLengthSize() const { return m_nNalLengthSize; }
 
+    unsigned GetId() const { return m_nId; }
+    // Bits of a slice header's frame_num (4 to 16).
+    unsigned GetFrameNumBits() const { return m_nFrameNumBits; }
+    unsigned GetPocType() const { return m_nPocType; }
+    bool IsFrameMbsOnly() const { return m_bFrameMbsOnly; }
+    // 0 without chroma or with separately coded colour planes, else the
+    // chroma format.
+    unsigned GetChromaArrayType() const { return m_nChromaArrayType; }
+    bool HasSeparatePlanes() const { return m_bSeparatePlanes; }
+
     // "High", "Main", "Constrained Baseline" ... ("Unknown" for others).
     std::string GetProfileName() const;
     // "3.1", "1b" ...
@@ -50,4 +61,10 @@ private:
     unsigned m_nCodedHeight = 0;
     bool m_bCropped = false;
     unsigned m_nNalLengthSize = 4;
+    unsigned m_nId = 0;
+    unsigned m_nFrameNumBits = 4;
+    unsigned m_nPocType = 0;
+    bool m_bFrameMbsOnly = true;
+    unsigned m_nChromaArrayType = 1;
+    bool m_bSeparatePlanes = false;
 };

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bitreader.h"
+#include "rbsp.h"
 
 namespace {
 
@@ -15,22 +16,6 @@ bool HasHighProfileFields(unsigned profile) {
         default:
             return false;
     }
-}
-
-// The RBSP of a NAL unit payload: 00 00 03 loses its 03.
-std::vector<std::uint8_t> Unescape(const std::uint8_t* data, std::size_t len) {
-    std::vector<std::uint8_t> out;
-    out.reserve(len);
-    unsigned zeros = 0;
-    for (std::size_t i = 0; i < len; ++i) {
-        if (zeros >= 2 && data[i] == 3) {
-            zeros = 0;
-            continue;
-        }
-        zeros = data[i] == 0 ? zeros + 1 : 0;
-        out.push_back(data[i]);
-    }
-    return out;
 }
 
 bool SkipScalingList(CBitReader& bits, unsigned size) {
@@ -70,8 +55,8 @@ bool ReadHighProfileFields(CBitReader& bits, unsigned& chroma, bool& separatePla
     return true;
 }
 
-bool SkipPictureOrderCount(CBitReader& bits) {
-    std::uint32_t type = 0, v = 0;
+bool SkipPictureOrderCount(CBitReader& bits, std::uint32_t& type) {
+    std::uint32_t v = 0;
     if (!bits.ReadUe(type)) return false;
     if (type == 0) return bits.ReadUe(v);
     if (type != 1) return type == 2;
@@ -102,7 +87,7 @@ bool CAvcSps::ParseDecoderConfig(const std::uint8_t* record, std::size_t len) {
 
 bool CAvcSps::ParseSps(const std::uint8_t* nal, std::size_t len) {
     if (!nal || len < 4 || (nal[0] & 0x1F) != 7) return false;
-    const std::vector<std::uint8_t> rbsp = Unescape(nal + 1, len - 1);
+    const std::vector<std::uint8_t> rbsp = RbspOf(nal + 1, len - 1);
     CBitReader bits(rbsp.data(), rbsp.size());
 
     std::uint32_t profile = 0, constraints = 0, level = 0, id = 0;
@@ -116,8 +101,10 @@ bool CAvcSps::ParseSps(const std::uint8_t* nal, std::size_t len) {
         !ReadHighProfileFields(bits, chroma, separatePlanes, bitDepth)) {
         return false;
     }
-    std::uint32_t v = 0;
-    if (!bits.ReadUe(v) || !SkipPictureOrderCount(bits)) return false;  // log2_max_frame_num - 4
+    std::uint32_t frameNumBits = 0, pocType = 0, v = 0;
+    if (!bits.ReadUe(frameNumBits) || frameNumBits > 12 || !SkipPictureOrderCount(bits, pocType)) {
+        return false;
+    }
     bool flag = false;
     if (!bits.ReadUe(v) || !bits.ReadFlag(flag)) return false;  // max_num_ref_frames, gaps
     std::uint32_t widthMbs = 0, heightUnits = 0;
@@ -158,6 +145,12 @@ bool CAvcSps::ParseSps(const std::uint8_t* nal, std::size_t len) {
     m_nWidth = static_cast<unsigned>(codedWidth - cropX);
     m_nHeight = static_cast<unsigned>(codedHeight - cropY);
     m_bCropped = cropX != 0 || cropY != 0;
+    m_nId = id;
+    m_nFrameNumBits = frameNumBits + 4;
+    m_nPocType = pocType;
+    m_bFrameMbsOnly = frameMbsOnly;
+    m_nChromaArrayType = chromaArrayType;
+    m_bSeparatePlanes = separatePlanes;
     return true;
 }
 

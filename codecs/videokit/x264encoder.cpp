@@ -255,6 +255,7 @@ int CX264Encoder::Init(const UcH264EncodeParam* pParam) {
     m_bForceIdr = false;
     m_nNextChangedRows = -1;
     m_bHavePrevious = false;
+    m_bPreviousEqual = false;
     m_nRepeats = 0;
     m_nPictures = 0;
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok, repeats of unchanged pictures "
@@ -274,6 +275,7 @@ int CX264Encoder::Uninit() {
     m_pending.clear();
     m_nNextChangedRows = -1;
     m_bHavePrevious = false;
+    m_bPreviousEqual = false;
     return 0;
 }
 
@@ -325,7 +327,10 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
     x264_picture_t direct;
     x264_picture_t* pIn = &direct;
     const bool bDirect = _WrapI420(pPicture, nLength, nWidth, nHeight, direct);
-    if (_Repeat(bDirect, ppOut, pOutLen)) {
+    const bool bAnnouncedEqual = m_nNextChangedRows == 0;
+    const bool bRepeat = _Repeat(bDirect, ppOut, pOutLen);
+    m_bPreviousEqual = bAnnouncedEqual;
+    if (bRepeat) {
         return UC_H264_FRAME_P;
     }
     if (!bDirect) {
@@ -337,6 +342,7 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
             // x264 never got.
             m_nNextChangedRows = -1;
             m_bHavePrevious = false;
+            m_bPreviousEqual = false;
             return UC_H264_FRAME_NONE;
         }
         pIn = m_pPicture.get();
@@ -357,8 +363,11 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
 bool CX264Encoder::_Repeat(bool bDirect, unsigned char** ppOut, int* pOutLen) {
     // Only a picture x264 would have read as given, equal to the last one
     // x264 got, with nothing of x264's still in flight; a key frame that was
-    // asked for is coded.
-    if (!bDirect || m_nNextChangedRows != 0 || !m_bHavePrevious || m_bForceIdr ||
+    // asked for is coded. The first equal picture after a change goes to
+    // x264 too: a still run starts there, and a picture that changes every
+    // other time (a slow animation) keeps every picture's share of the bit
+    // rate, which x264 hands out per picture it gets.
+    if (!bDirect || m_nNextChangedRows != 0 || !m_bPreviousEqual || !m_bHavePrevious || m_bForceIdr ||
         !m_repeat.CanRepeat() || x264_encoder_delayed_frames(m_pEncoder.get()) > 0) {
         return false;
     }

@@ -17,8 +17,9 @@ extern "C" {
 
 // A picture announced as equal to the one before (IH264ChangedRows) is
 // written as a repeat of it without x264 where the stream allows one
-// (CH264SkipPicture): at most every other picture, as a repeat has to follow
-// one of x264's reference pictures.
+// (CH264SkipPicture): from the second equal picture of a still run on, at
+// most every other picture, as a repeat has to follow one of x264's
+// reference pictures.
 //
 // Threads: every call on the thread that owns the object. The macroblock
 // information handed to x264 with a picture is x264's from then on (it may
@@ -98,6 +99,8 @@ private:
     int m_nNextChangedTop = 0;
     int m_nNextChangedRows = -1;
     bool m_bHavePrevious = false;
+    // Whether the picture before was announced equal to its own predecessor.
+    bool m_bPreviousEqual = false;
     CH264SkipPicture m_repeat;
     int64_t m_nRepeats = 0;
     int64_t m_nPictures = 0;

@@ -1,9 +1,10 @@
 // The H.264 header readers and the repeat picture writer: a parameter set
 // pair and an encoder's picture cut from the input (a length byte in front
 // of the SPS and of the PPS, the rest the picture's length-prefixed NAL
-// units). Whatever the parsers accept, a repeat written after it is one
-// well-formed non-reference slice NAL unit with its length, and never two
-// repeats without a reference picture between them.
+// units). Whatever the parsers accept: a picture renumbered after repeats
+// keeps its NAL units whole, a repeat written after it is one slice NAL unit
+// with its exact length and no start code inside, and a non-reference
+// repeat never follows another one.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -12,6 +13,22 @@
 #include "avcsps.h"
 #include "fuzzsupport.h"
 #include "h264skippicture.h"
+
+namespace {
+
+// Whether 4-byte lengths cut the picture into NAL units exactly.
+bool Tiles(const std::vector<std::uint8_t>& picture) {
+    std::size_t pos = 0;
+    while (picture.size() - pos >= 5) {
+        const std::size_t n = (std::size_t{picture[pos]} << 24) | (std::size_t{picture[pos + 1]} << 16) |
+                              (std::size_t{picture[pos + 2]} << 8) | picture[pos + 3];
+        if (n == 0 || n > picture.size() - pos - 4) return false;
+        pos += 4 + n;
+    }
+    return pos == picture.size();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::size_t pos = 0;
@@ -43,26 +60,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!repeat.CanRepeat(), "a repeat without parameter sets");
         return 0;
     }
-    repeat.NoteEncoded(data + pos, size - pos);
-    const bool could = repeat.CanRepeat();
+    // Twice, so that the second time the picture follows a repeat and is
+    // renumbered.
     std::vector<std::uint8_t> out;
-    repeat.Write(out);
-    if (!could) {
-        FUZZ_CHECK(out.empty(), "a repeat written where none may come");
-        return 0;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::uint8_t> picture(data + pos, data + size);
+        const std::vector<std::uint8_t> before = picture;
+        repeat.AdoptEncoded(picture);
+        FUZZ_CHECK(picture == before || Tiles(picture), "a renumbered picture lost its NAL units");
+        if (!repeat.CanRepeat()) break;
+        repeat.Write(out);
+        FUZZ_CHECK(!out.empty(), "no repeat where one may come");
     }
+    if (out.empty()) return 0;
     FUZZ_CHECK(out.size() >= 6, "a repeat too short");
     const std::size_t n = (std::size_t{out[0]} << 24) | (std::size_t{out[1]} << 16) |
                           (std::size_t{out[2]} << 8) | out[3];
     FUZZ_CHECK(n == out.size() - 4, "the repeat's length");
-    FUZZ_CHECK(out[4] == 0x01, "a non-reference slice");
+    FUZZ_CHECK(out[4] == (repeat.RepeatsAreReferences() ? 0x41 : 0x01), "the repeat's NAL header");
     for (std::size_t i = 7; i < out.size(); ++i) {
         FUZZ_CHECK(!(out[i - 2] == 0 && out[i - 1] == 0 && out[i] <= 3 && out[i] != 3),
                    "a start code inside the NAL unit");
     }
     FUZZ_CHECK(out.back() != 0, "the NAL unit ends with its stop bit");
-    FUZZ_CHECK(!repeat.CanRepeat(), "two repeats in a row");
-    repeat.Write(out);
-    FUZZ_CHECK(out.empty(), "a second repeat was written");
+    if (!repeat.RepeatsAreReferences()) {
+        FUZZ_CHECK(!repeat.CanRepeat(), "two non-reference repeats in a row");
+        repeat.Write(out);
+        FUZZ_CHECK(out.empty(), "a second non-reference repeat was written");
+    }
     return 0;
 }

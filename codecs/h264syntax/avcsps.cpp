@@ -101,12 +101,13 @@ bool CAvcSps::ParseSps(const std::uint8_t* nal, std::size_t len) {
         !ReadHighProfileFields(bits, chroma, separatePlanes, bitDepth)) {
         return false;
     }
-    std::uint32_t frameNumBits = 0, pocType = 0, v = 0;
+    std::uint32_t frameNumBits = 0, pocType = 0;
     if (!bits.ReadUe(frameNumBits) || frameNumBits > 12 || !SkipPictureOrderCount(bits, pocType)) {
         return false;
     }
     bool flag = false;
-    if (!bits.ReadUe(v) || !bits.ReadFlag(flag)) return false;  // max_num_ref_frames, gaps
+    std::uint32_t refFrames = 0;
+    if (!bits.ReadUe(refFrames) || refFrames > 16 || !bits.ReadFlag(flag)) return false;  // gaps allowed
     std::uint32_t widthMbs = 0, heightUnits = 0;
     bool frameMbsOnly = false;
     if (!bits.ReadUe(widthMbs) || !bits.ReadUe(heightUnits) || !bits.ReadFlag(frameMbsOnly)) {
@@ -148,6 +149,7 @@ bool CAvcSps::ParseSps(const std::uint8_t* nal, std::size_t len) {
     m_nId = id;
     m_nFrameNumBits = frameNumBits + 4;
     m_nPocType = pocType;
+    m_nMaxRefFrames = refFrames;
     m_bFrameMbsOnly = frameMbsOnly;
     m_nChromaArrayType = chromaArrayType;
     m_bSeparatePlanes = separatePlanes;

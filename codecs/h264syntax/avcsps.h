@@ -36,6 +36,7 @@ public:
     // Bits of a slice header's frame_num (4 to 16).
     unsigned GetFrameNumBits() const { return m_nFrameNumBits; }
     unsigned GetPocType() const { return m_nPocType; }
+    unsigned GetMaxRefFrames() const { return m_nMaxRefFrames; }
     bool IsFrameMbsOnly() const { return m_bFrameMbsOnly; }
     // 0 without chroma or with separately coded colour planes, else the
     // chroma format.
@@ -64,6 +65,7 @@ private:
     unsigned m_nId = 0;
     unsigned m_nFrameNumBits = 4;
     unsigned m_nPocType = 0;
+    unsigned m_nMaxRefFrames = 0;
     bool m_bFrameMbsOnly = true;
     unsigned m_nChromaArrayType = 1;
     bool m_bSeparatePlanes = false;

@@ -20,6 +20,8 @@ public:
     bool ReadSe(std::int32_t& value);
 
     std::size_t BitsLeft() const { return m_nBits - m_nPos; }
+    // Bits read so far.
+    std::size_t BitPosition() const { return m_nPos; }
 
 private:
     const std::uint8_t* m_pData;

@@ -12,6 +12,8 @@ namespace {
 
 constexpr unsigned kNalSlice = 1;
 constexpr unsigned kNalIdrSlice = 5;
+// The NAL header byte of a repeat that is a reference picture (nal_ref_idc 2).
+constexpr std::uint8_t kNalReferenceSlice = 0x40 | kNalSlice;
 constexpr std::uint32_t kSliceTypeP = 0;
 // The repeat's slice quantiser. A skipped macroblock has no residual and the
 // deblocking filter is off, so it changes no sample; at 51 the skip flag's
@@ -129,19 +131,42 @@ std::uint32_t ReadU32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
+void PutLength(std::vector<std::uint8_t>& out, std::size_t at) {
+    const std::size_t n = out.size() - at - 4;
+    out[at] = static_cast<std::uint8_t>(n >> 24);
+    out[at + 1] = static_cast<std::uint8_t>(n >> 16);
+    out[at + 2] = static_cast<std::uint8_t>(n >> 8);
+    out[at + 3] = static_cast<std::uint8_t>(n);
+}
+
+// Overwrites `width` bits at bit `pos` of the payload with value.
+void PatchBits(std::vector<std::uint8_t>& rbsp, std::size_t pos, unsigned width, std::uint32_t value) {
+    for (unsigned i = 0; i < width; ++i, ++pos) {
+        const std::uint8_t mask = static_cast<std::uint8_t>(0x80u >> (pos % 8));
+        if ((value >> (width - 1 - i)) & 1u) {
+            rbsp[pos / 8] |= mask;
+        } else {
+            rbsp[pos / 8] &= static_cast<std::uint8_t>(~mask);
+        }
+    }
+}
+
 }  // namespace
 
 bool CH264SkipPicture::Open(const std::uint8_t* sps, std::size_t spsLen, const std::uint8_t* pps,
                             std::size_t ppsLen) {
     m_bOpen = false;
     m_bAfterReference = false;
+    m_nRepeatsSinceIdr = 0;
+    m_bLost = false;
     CAvcSps seq;
     CAvcPps pic;
     if (!seq.ParseSps(sps, spsLen) || !pic.ParsePps(pps, ppsLen)) return false;
     if (pic.GetSpsId() != seq.GetId() || seq.GetPocType() != 2 || !seq.IsFrameMbsOnly() ||
-        seq.HasSeparatePlanes() || pic.GetSliceGroupCount() != 1) {
+        seq.HasSeparatePlanes() || pic.GetSliceGroupCount() != 1 || seq.GetMaxRefFrames() == 0) {
         return false;
     }
+    m_bReference = seq.GetMaxRefFrames() == 1;
     m_nPpsId = pic.GetId();
     m_nFrameNumBits = seq.GetFrameNumBits();
     m_nChromaArrayType = seq.GetChromaArrayType();
@@ -155,40 +180,87 @@ bool CH264SkipPicture::Open(const std::uint8_t* sps, std::size_t spsLen, const s
     return m_bOpen;
 }
 
-void CH264SkipPicture::NoteEncoded(const std::uint8_t* data, std::size_t len) {
-    m_bAfterReference = false;
+void CH264SkipPicture::AdoptEncoded(std::vector<std::uint8_t>& picture) {
+    if (!m_bOpen) return;
+    std::vector<std::uint8_t> out;
+    out.reserve(picture.size() + 8);
+    bool slice = false;
     std::size_t pos = 0;
-    while (len - pos >= 5) {
-        const std::uint32_t n = ReadU32(data + pos);
-        if (n == 0 || n > len - pos - 4) return;
-        const std::uint8_t* nal = data + pos + 4;
+    while (pos < picture.size()) {
+        const std::size_t left = picture.size() - pos;
+        const std::uint32_t n = left >= 5 ? ReadU32(picture.data() + pos) : 0;
+        if (n == 0 || n > left - 4) {
+            break;
+        }
+        const std::uint8_t* nal = picture.data() + pos + 4;
         pos += 4 + n;
         const unsigned type = nal[0] & 0x1F;
-        if (type != kNalSlice && type != kNalIdrSlice) continue;
-        // first_mb_in_slice, slice_type, pic_parameter_set_id, frame_num: at
-        // most 12 bytes of any slice header.
-        const std::vector<std::uint8_t> rbsp = RbspOf(nal + 1, std::min<std::size_t>(n - 1, 16));
-        CBitReader bits(rbsp.data(), rbsp.size());
-        std::uint32_t firstMb = 0, sliceType = 0, ppsId = 0, frameNum = 0;
-        if (!bits.ReadUe(firstMb) || !bits.ReadUe(sliceType) || !bits.ReadUe(ppsId) ||
-            !bits.ReadBits(m_nFrameNumBits, frameNum)) {
-            return;
+        if (type == kNalSlice || type == kNalIdrSlice) {
+            if (!_AdoptSlice(nal, n, out)) {
+                break;
+            }
+            slice = true;
+        } else {
+            out.insert(out.end(), nal - 4, nal + n);
         }
-        m_nFrameNum = frameNum;
-        m_bAfterReference = (nal[0] & 0x60) != 0 && ppsId == m_nPpsId;
+    }
+    if (pos != picture.size() || !slice) {
+        // Not a picture this class can follow: no repeat until an IDR
+        // picture starts afresh. The picture itself stays as it was.
+        m_bLost = true;
+        m_bAfterReference = false;
         return;
     }
+    picture.swap(out);
+}
+
+bool CH264SkipPicture::_AdoptSlice(const std::uint8_t* nal, std::size_t len,
+                                   std::vector<std::uint8_t>& out) {
+    // The fields up to frame_num take at most 12 bytes; the whole payload is
+    // unescaped only when the number changes.
+    std::vector<std::uint8_t> rbsp = RbspOf(nal + 1, std::min<std::size_t>(len - 1, 24));
+    CBitReader bits(rbsp.data(), rbsp.size());
+    std::uint32_t firstMb = 0, sliceType = 0, ppsId = 0, frameNum = 0;
+    if (!bits.ReadUe(firstMb) || !bits.ReadUe(sliceType) || !bits.ReadUe(ppsId) ||
+        ppsId != m_nPpsId) {
+        return false;
+    }
+    const std::size_t frameNumAt = bits.BitPosition();
+    if (!bits.ReadBits(m_nFrameNumBits, frameNum)) return false;
+    const bool idr = (nal[0] & 0x1F) == kNalIdrSlice;
+    const bool reference = (nal[0] & 0x60) != 0;
+    if (idr) {
+        m_nRepeatsSinceIdr = 0;
+        m_bLost = false;
+    }
+    const std::uint32_t mask = (1u << m_nFrameNumBits) - 1;
+    const std::uint32_t renumbered = (frameNum + m_nRepeatsSinceIdr) & mask;
+    const std::size_t at = out.size();
+    out.resize(at + 4);
+    if (renumbered == frameNum) {
+        out.insert(out.end(), nal, nal + len);
+    } else {
+        rbsp = RbspOf(nal + 1, len - 1);
+        PatchBits(rbsp, frameNumAt, m_nFrameNumBits, renumbered);
+        out.push_back(nal[0]);
+        AppendEscaped(rbsp, out);
+    }
+    PutLength(out, at);
+    m_nFrameNum = renumbered;
+    m_bAfterReference = reference && !m_bLost;
+    return true;
 }
 
 void CH264SkipPicture::Write(std::vector<std::uint8_t>& out) {
     out.clear();
     if (!CanRepeat()) return;
-    m_bAfterReference = false;
+    const std::uint32_t mask = (1u << m_nFrameNumBits) - 1;
+    const std::uint32_t frameNum = (m_nFrameNum + 1) & mask;
     CBitWriter bits;
     bits.WriteUe(0);  // first_mb_in_slice
     bits.WriteUe(kSliceTypeP);
     bits.WriteUe(m_nPpsId);
-    bits.WriteBits(m_nFrameNumBits, (m_nFrameNum + 1) & ((1u << m_nFrameNumBits) - 1));
+    bits.WriteBits(m_nFrameNumBits, frameNum);
     if (m_bRedundantPicCnt) bits.WriteUe(0);
     bits.WriteFlag(true);  // num_ref_idx_active_override_flag: one reference
     bits.WriteUe(0);
@@ -199,8 +271,8 @@ void CH264SkipPicture::Write(std::vector<std::uint8_t>& out) {
         bits.WriteFlag(false);  // no luma weight for the reference
         if (m_nChromaArrayType != 0) bits.WriteFlag(false);
     }
-    // A non-reference picture: no reference picture marking.
-    if (m_bCabac) bits.WriteUe(0);  // cabac_init_idc
+    if (m_bReference) bits.WriteFlag(false);  // adaptive_ref_pic_marking_mode_flag: sliding window
+    if (m_bCabac) bits.WriteUe(0);            // cabac_init_idc
     bits.WriteSe(kRepeatQp - m_nInitQp);
     if (m_bDeblockingControl) bits.WriteUe(1);  // deblocking off
     if (m_bCabac) {
@@ -208,8 +280,8 @@ void CH264SkipPicture::Write(std::vector<std::uint8_t>& out) {
         CabacEncoder cabac(bits);
         CabacEncoder::Context skip = CabacEncoder::InitContext(kSkipFlagM, kSkipFlagN, kRepeatQp);
         for (std::uint32_t mb = 0; mb < m_nMbCount; ++mb) {
-            cabac.Decision(skip, 1);                  // mb_skip_flag
-            cabac.Terminate(mb + 1 == m_nMbCount);    // end_of_slice_flag
+            cabac.Decision(skip, 1);                // mb_skip_flag
+            cabac.Terminate(mb + 1 == m_nMbCount);  // end_of_slice_flag
         }
         while (!bits.IsByteAligned()) bits.WriteBits(1, 0);
     } else {
@@ -217,11 +289,13 @@ void CH264SkipPicture::Write(std::vector<std::uint8_t>& out) {
         bits.WriteTrailingBits();
     }
     out.assign(4, 0);
-    out.push_back(kNalSlice);  // nal_ref_idc 0
+    out.push_back(m_bReference ? kNalReferenceSlice : static_cast<std::uint8_t>(kNalSlice));
     AppendEscaped(bits.Bytes(), out);
-    const std::size_t n = out.size() - 4;
-    out[0] = static_cast<std::uint8_t>(n >> 24);
-    out[1] = static_cast<std::uint8_t>(n >> 16);
-    out[2] = static_cast<std::uint8_t>(n >> 8);
-    out[3] = static_cast<std::uint8_t>(n);
+    PutLength(out, 0);
+    if (m_bReference) {
+        m_nFrameNum = frameNum;
+        ++m_nRepeatsSinceIdr;
+    } else {
+        m_bAfterReference = false;
+    }
 }

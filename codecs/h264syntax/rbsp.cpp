@@ -25,4 +25,6 @@ void AppendEscaped(const std::vector<std::uint8_t>& rbsp, std::vector<std::uint8
         zeros = byte == 0 ? zeros + 1 : 0;
         out.push_back(byte);
     }
+    // A payload ending in zero bytes (CABAC zero words) gets a last 03.
+    if (!rbsp.empty() && rbsp.back() == 0) out.push_back(3);
 }

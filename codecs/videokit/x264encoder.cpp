@@ -256,6 +256,9 @@ int CX264Encoder::Init(const UcH264EncodeParam* pParam) {
     m_nNextChangedRows = -1;
     m_bHavePrevious = false;
     m_bPreviousEqual = false;
+    m_bPreviousRepeat = false;
+    m_bSettled = false;
+    m_nLastQp = -1;
     m_nRepeats = 0;
     m_nPictures = 0;
     UC_LOG_THIS(CLogWrapper::LOG_INFO, "Exit ok, repeats of unchanged pictures "
@@ -330,6 +333,10 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
     const bool bAnnouncedEqual = m_nNextChangedRows == 0;
     const bool bRepeat = _Repeat(bDirect, ppOut, pOutLen);
     m_bPreviousEqual = bAnnouncedEqual;
+    m_bPreviousRepeat = bRepeat;
+    if (!bAnnouncedEqual) {
+        m_bSettled = false;
+    }
     if (bRepeat) {
         return UC_H264_FRAME_P;
     }
@@ -343,6 +350,7 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
             m_nNextChangedRows = -1;
             m_bHavePrevious = false;
             m_bPreviousEqual = false;
+            m_bSettled = false;
             return UC_H264_FRAME_NONE;
         }
         pIn = m_pPicture.get();
@@ -354,6 +362,15 @@ int CX264Encoder::Encode(const unsigned char* pPicture, int nLength, int nWidth,
     m_bForceIdr = false;
     m_pending.push_back({pIn->i_pts, *pTimestamp});
     int type = _EncodeInto(pIn, ppOut, pOutLen, pTimestamp);
+    if (bAnnouncedEqual && type != UC_H264_FRAME_NONE) {
+        // Under the average bit rate x264 has made the most of a still
+        // picture once its quantiser reached the floor; before that (and
+        // always under constant quality, or while a large key frame has
+        // drained the rate buffer) it refines the picture with every copy it
+        // gets, however small the copies are.
+        m_bSettled = m_x264Param.rc.i_rc_method == X264_RC_ABR && m_nLastQp >= 0 &&
+                     m_nLastQp <= kMinQp;
+    }
     // The converted picture is reused: its flags went to x264 with it.
     pIn->prop.mb_info = nullptr;
     pIn->prop.mb_info_free = nullptr;
@@ -366,9 +383,12 @@ bool CX264Encoder::_Repeat(bool bDirect, unsigned char** ppOut, int* pOutLen) {
     // asked for is coded. The first equal picture after a change goes to
     // x264 too: a still run starts there, and a picture that changes every
     // other time (a slow animation) keeps every picture's share of the bit
-    // rate, which x264 hands out per picture it gets.
+    // rate, which x264 hands out per picture it gets. Until x264 has
+    // settled on the still picture, every other one goes to x264 to refine
+    // it.
     if (!bDirect || m_nNextChangedRows != 0 || !m_bPreviousEqual || !m_bHavePrevious || m_bForceIdr ||
-        !m_repeat.CanRepeat() || x264_encoder_delayed_frames(m_pEncoder.get()) > 0) {
+        !m_repeat.CanRepeat() || (m_bPreviousRepeat && !m_bSettled) ||
+        x264_encoder_delayed_frames(m_pEncoder.get()) > 0) {
         return false;
     }
     m_nNextChangedRows = -1;
@@ -469,6 +489,7 @@ int CX264Encoder::_EncodeInto(x264_picture_t* pPicIn, unsigned char** ppOut, int
         return UC_H264_FRAME_NONE;
     }
     int type = _TakeFrame(pNals, nNals, picOut, pTimestamp);
+    m_nLastQp = picOut.i_qpplus1 - 1;
     if (type != UC_H264_FRAME_NONE) {
         *ppOut = m_vecFrame.data();
         *pOutLen = static_cast<int>(m_vecFrame.size());
@@ -487,7 +508,11 @@ int CX264Encoder::_TakeFrame(x264_nal_t* pNals, int nNals, const x264_picture_t&
         }
         m_vecFrame.insert(m_vecFrame.end(), nal.p_payload, nal.p_payload + nal.i_payload);
     }
-    m_repeat.NoteEncoded(m_vecFrame.data(), m_vecFrame.size());
+    m_repeat.AdoptEncoded(m_vecFrame);
+    if (m_repeat.NeedsKeyFrame()) {
+        UC_LOG_THIS(CLogWrapper::LOG_WARNING, " --- a picture could not follow the repeats, key frame next");
+        m_bForceIdr = true;
+    }
     while (!m_pending.empty() && m_pending.front().pts < picOut.i_pts) {
         m_pending.pop_front();  // a picture x264 refused
     }

@@ -17,9 +17,11 @@ extern "C" {
 
 // A picture announced as equal to the one before (IH264ChangedRows) is
 // written as a repeat of it without x264 where the stream allows one
-// (CH264SkipPicture): from the second equal picture of a still run on, at
-// most every other picture, as a repeat has to follow one of x264's
-// reference pictures.
+// (CH264SkipPicture), from the second equal picture of a still run on:
+// every other picture while x264 still refines the still picture, then
+// every picture (with one reference frame, x264's faster presets) or every
+// other one (more reference frames: a repeat has to follow one of x264's
+// reference pictures).
 //
 // Threads: every call on the thread that owns the object. The macroblock
 // information handed to x264 with a picture is x264's from then on (it may
@@ -99,8 +101,14 @@ private:
     int m_nNextChangedTop = 0;
     int m_nNextChangedRows = -1;
     bool m_bHavePrevious = false;
-    // Whether the picture before was announced equal to its own predecessor.
+    // Whether the picture before was announced equal to its own predecessor,
+    // whether it was written as a repeat, and whether x264 coded the last
+    // equal picture it got at its quantiser floor.
     bool m_bPreviousEqual = false;
+    bool m_bPreviousRepeat = false;
+    bool m_bSettled = false;
+    // x264's quantiser for the last picture it coded (-1: none).
+    int m_nLastQp = -1;
     CH264SkipPicture m_repeat;
     int64_t m_nRepeats = 0;
     int64_t m_nPictures = 0;

@@ -392,8 +392,7 @@ bool CX264Encoder::_Repeat(bool bDirect, unsigned char** ppOut, int* pOutLen) {
         return false;
     }
     m_nNextChangedRows = -1;
-    // x264's clock keeps the picture's slot, so its rate control sees the
-    // time the repeat stood for.
+    // x264's time stamps keep counting picture slots.
     ++m_nNextPts;
     ++m_nPictures;
     ++m_nRepeats;

@@ -16,12 +16,17 @@
 
 namespace {
 
+// The 4-byte big-endian length at pos.
+std::size_t LengthAt(const std::vector<std::uint8_t>& v, std::size_t pos) {
+    return (std::size_t{v[pos]} << 24) | (std::size_t{v[pos + 1]} << 16) | (std::size_t{v[pos + 2]} << 8) |
+           v[pos + 3];
+}
+
 // Whether 4-byte lengths cut the picture into NAL units exactly.
 bool Tiles(const std::vector<std::uint8_t>& picture) {
     std::size_t pos = 0;
     while (picture.size() - pos >= 5) {
-        const std::size_t n = (std::size_t{picture[pos]} << 24) | (std::size_t{picture[pos + 1]} << 16) |
-                              (std::size_t{picture[pos + 2]} << 8) | picture[pos + 3];
+        const std::size_t n = LengthAt(picture, pos);
         if (n == 0 || n > picture.size() - pos - 4) return false;
         pos += 4 + n;
     }
@@ -74,9 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (out.empty()) return 0;
     FUZZ_CHECK(out.size() >= 6, "a repeat too short");
-    const std::size_t n = (std::size_t{out[0]} << 24) | (std::size_t{out[1]} << 16) |
-                          (std::size_t{out[2]} << 8) | out[3];
-    FUZZ_CHECK(n == out.size() - 4, "the repeat's length");
+    FUZZ_CHECK(LengthAt(out, 0) == out.size() - 4, "the repeat's length");
     FUZZ_CHECK(out[4] == (repeat.RepeatsAreReferences() ? 0x41 : 0x01), "the repeat's NAL header");
     for (std::size_t i = 7; i < out.size(); ++i) {
         FUZZ_CHECK(!(out[i - 2] == 0 && out[i - 1] == 0 && out[i] <= 3 && out[i] != 3),

@@ -15,32 +15,26 @@ bool CAvcPps::ParsePps(const std::uint8_t* nal, std::size_t len) {
         !bits.ReadFlag(cabac) || !bits.ReadFlag(bottomPoc) || !bits.ReadUe(groups) || groups > 7) {
         return false;
     }
-    if (groups > 0) {
-        // Slice group maps are not needed by anything that reads this class:
-        // it stops here and reports the count.
-        m_nId = id;
-        m_nSpsId = spsId;
-        m_bCabac = cabac;
-        m_bBottomFieldPocDelta = bottomPoc;
-        m_nSliceGroups = groups + 1;
-        return true;
-    }
+    // Slice group maps are not needed by anything that reads this class:
+    // with groups it stops here and reports their count.
     std::uint32_t refL0 = 0, refL1 = 0, bipred = 0;
     bool weighted = false;
     std::int32_t qp = 0, qs = 0, chromaOffset = 0;
     bool deblocking = false, constrainedIntra = false, redundant = false;
-    if (!bits.ReadUe(refL0) || !bits.ReadUe(refL1) || !bits.ReadFlag(weighted) ||
-        !bits.ReadBits(2, bipred) || !bits.ReadSe(qp) || !bits.ReadSe(qs) ||
-        !bits.ReadSe(chromaOffset) || !bits.ReadFlag(deblocking) ||
-        !bits.ReadFlag(constrainedIntra) || !bits.ReadFlag(redundant)) {
-        return false;
+    if (groups == 0) {
+        if (!bits.ReadUe(refL0) || !bits.ReadUe(refL1) || !bits.ReadFlag(weighted) ||
+            !bits.ReadBits(2, bipred) || !bits.ReadSe(qp) || !bits.ReadSe(qs) ||
+            !bits.ReadSe(chromaOffset) || !bits.ReadFlag(deblocking) ||
+            !bits.ReadFlag(constrainedIntra) || !bits.ReadFlag(redundant)) {
+            return false;
+        }
+        if (refL0 > 31 || refL1 > 31 || qp < -26 - 36 || qp > 25) return false;
     }
-    if (refL0 > 31 || refL1 > 31 || qp < -26 - 36 || qp > 25) return false;
     m_nId = id;
     m_nSpsId = spsId;
     m_bCabac = cabac;
     m_bBottomFieldPocDelta = bottomPoc;
-    m_nSliceGroups = 1;
+    m_nSliceGroups = groups + 1;
     m_bWeightedPred = weighted;
     m_nInitQp = 26 + qp;
     m_bDeblockingControl = deblocking;

@@ -182,8 +182,10 @@ bool CH264SkipPicture::Open(const std::uint8_t* sps, std::size_t spsLen, const s
 
 void CH264SkipPicture::AdoptEncoded(std::vector<std::uint8_t>& picture) {
     if (!m_bOpen) return;
+    // The picture is copied only once one of its slices changes number;
+    // before any repeat since the IDR picture it stays where it is.
     std::vector<std::uint8_t> out;
-    out.reserve(picture.size() + 8);
+    bool rewriting = false;
     bool slice = false;
     std::size_t pos = 0;
     while (pos < picture.size()) {
@@ -192,16 +194,27 @@ void CH264SkipPicture::AdoptEncoded(std::vector<std::uint8_t>& picture) {
         if (n == 0 || n > left - 4) {
             break;
         }
+        const std::size_t start = pos;
         const std::uint8_t* nal = picture.data() + pos + 4;
         pos += 4 + n;
         const unsigned type = nal[0] & 0x1F;
+        std::vector<std::uint8_t> renumbered;
         if (type == kNalSlice || type == kNalIdrSlice) {
-            if (!_AdoptSlice(nal, n, out)) {
+            if (!_AdoptSlice(nal, n, renumbered)) {
                 break;
             }
             slice = true;
-        } else {
+        }
+        if (!renumbered.empty() && !rewriting) {
+            out.reserve(picture.size() + 8);
+            out.assign(picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(start));
+            rewriting = true;
+        }
+        if (!rewriting) continue;
+        if (renumbered.empty()) {
             out.insert(out.end(), nal - 4, nal + n);
+        } else {
+            out.insert(out.end(), renumbered.begin(), renumbered.end());
         }
     }
     if (pos != picture.size() || !slice) {
@@ -211,11 +224,11 @@ void CH264SkipPicture::AdoptEncoded(std::vector<std::uint8_t>& picture) {
         m_bAfterReference = false;
         return;
     }
-    picture.swap(out);
+    if (rewriting) picture.swap(out);
 }
 
 bool CH264SkipPicture::_AdoptSlice(const std::uint8_t* nal, std::size_t len,
-                                   std::vector<std::uint8_t>& out) {
+                                   std::vector<std::uint8_t>& renumberedNal) {
     // The fields up to frame_num take at most 12 bytes; the whole payload is
     // unescaped only when the number changes.
     std::vector<std::uint8_t> rbsp = RbspOf(nal + 1, std::min<std::size_t>(len - 1, 24));
@@ -235,17 +248,14 @@ bool CH264SkipPicture::_AdoptSlice(const std::uint8_t* nal, std::size_t len,
     }
     const std::uint32_t mask = (1u << m_nFrameNumBits) - 1;
     const std::uint32_t renumbered = (frameNum + m_nRepeatsSinceIdr) & mask;
-    const std::size_t at = out.size();
-    out.resize(at + 4);
-    if (renumbered == frameNum) {
-        out.insert(out.end(), nal, nal + len);
-    } else {
+    if (renumbered != frameNum) {
         rbsp = RbspOf(nal + 1, len - 1);
         PatchBits(rbsp, frameNumAt, m_nFrameNumBits, renumbered);
-        out.push_back(nal[0]);
-        AppendEscaped(rbsp, out);
+        renumberedNal.assign(4, 0);
+        renumberedNal.push_back(nal[0]);
+        AppendEscaped(rbsp, renumberedNal);
+        PutLength(renumberedNal, 0);
     }
-    PutLength(out, at);
     m_nFrameNum = renumbered;
     m_bAfterReference = reference && !m_bLost;
     return true;

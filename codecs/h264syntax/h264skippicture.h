@@ -52,9 +52,11 @@ public:
     void Write(std::vector<std::uint8_t>& out);
 
 private:
-    // Renumbers one slice NAL unit (header byte first, escaped) into out;
-    // false when its header cannot be read.
-    bool _AdoptSlice(const std::uint8_t* nal, std::size_t len, std::vector<std::uint8_t>& out);
+    // Reads one slice NAL unit (header byte first, escaped) and, when its
+    // number changes, writes the renumbered unit behind its 4-byte length
+    // into renumberedNal (left empty otherwise); false when its header
+    // cannot be read.
+    bool _AdoptSlice(const std::uint8_t* nal, std::size_t len, std::vector<std::uint8_t>& renumberedNal);
 
     bool m_bOpen = false;
     bool m_bReference = false;
